@@ -438,20 +438,23 @@ def round_cap(cx, cy, d):
     return (cx - d / 2, cy - d / 2, cx + d / 2, cy + d / 2)
 
 
-def speaker(cone_right=5):
-    return [("rect", (0.5, 3.5, 2.5, 6.5)),
-            ("poly", [(2.5, 3.5), (cone_right, 1), (cone_right, 9), (2.5, 6.5)])]
+def speaker():
+    return [("rect", (0, 3, 2, 7)), ("poly", [(2, 3), (4.5, 0.5), (4.5, 9.5), (2, 7)])]
 
 
-MUTE_ON = speaker() + [("arc", (3, 2, 9, 8), -60, 60, 1.1)]
-MUTE_OFF = speaker() + [("line", [(6.3, 3.3), (9.3, 6.7)], 1.2), ("line", [(6.3, 6.7), (9.3, 3.3)], 1.2)]
+# Room is left on the right for the pressed look's one-pixel shift.
+MUTE_ON = speaker() + [("arc", (1.5, 1.5, 8.5, 8.5), -55, 55, 1.2)]
+MUTE_OFF = speaker() + [("rect", (5 + i, 3 + i, 6 + i, 4 + i)) for i in range(4)] \
+    + [("rect", (8 - i, 3 + i, 9 - i, 4 + i)) for i in range(4)]
 PLUS = [("rect", (1, 4, 9, 6)), ("rect", (4, 1, 6, 9))]
 MINUS = [("rect", (1, 4, 9, 6))]
 
 TAB_CAP = (1, 0, 33, 10)
-WIN_MIN = [("rect", (13, 6, 21, 8))]
-WIN_MAX = [("rect", (13, 2, 21, 8)), ("hole", (14, 4, 20, 7))]
-WIN_CLOSE = [("line", [(14.5, 2.5), (19.5, 7.5)], 1.4), ("line", [(14.5, 7.5), (19.5, 2.5)], 1.4)]
+WIN_MIN = [("rect", (13, 5, 22, 7))]
+WIN_MAX = [("rect", (13, 2, 22, 8)), ("hole", (14, 4, 21, 7))]
+WIN_CLOSE = [("rect", (14 + c, 2 + r, 15 + c, 3 + r))
+             for r, cols in enumerate(((0, 1, 5, 6), (1, 2, 4, 5), (2, 3, 4), (1, 2, 4, 5), (0, 1, 5, 6)))
+             for c in cols]
 
 
 def pictures():
