@@ -605,11 +605,11 @@ def build():
     panel.save(os.path.join(OUT_DIR, "panel.bmp"), "BMP")
 
     written = ["panel.bmp"]
-    for name, (fmt, w, h, stem, look, spec) in sorted(pictures().items()):
+    for name, (fmt, w, h, stem, look, art) in sorted(pictures().items()):
         x, y = SPOTS[stem] if stem else SPARE_SPOT
         bg = panel.crop((x, y, x + w, y + h))
-        img = render_button(bg, spec["kind"], spec["cap"], spec["shapes"], look,
-                            spec.get("radius", 3.0), spec.get("close", False))
+        img = render_button(bg, art["kind"], art["cap"], art["shapes"], look,
+                            art.get("radius", 3.0), art.get("close", False))
         assert img.size == (w, h), name
         written.append(os.path.basename(save(img, name, fmt)))
 
