@@ -56,6 +56,10 @@ void StopCommand(const QString &applicationName); // Stop, reading the folder se
 void OpenFolder(const QString &prompt);          // browse, then hand the folder to the chooser
 void FastForward(double speed);
 void FastRewind(double speed);
+void PauseCommand();                             // engine Pause, refusals ignored
+void NextChapter();                              // engine PlayNextChapter, refusals ignored
+void PrevChapter();                              // engine PlayPrevChapter, refusals ignored
+void ShowDiscMenu(int menu);                     // engine ShowMenu(menu), refusals ignored
 
 // The prompts of the folder browser.
 inline const QString OpenPromptEnglish = QStringLiteral("Select a folder with DVD files (*.VOB, *.IFO)");
