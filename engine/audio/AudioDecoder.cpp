@@ -1,0 +1,318 @@
+#include "engine/audio/AudioDecoder.h"
+
+#include "engine/EngineError.h"
+#include "engine/audio/AudioLog.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <cstring>
+
+namespace velmora {
+
+namespace {
+
+struct CodecContextDeleter
+{
+    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct ParserDeleter
+{
+    void operator()(AVCodecParserContext *p) const { av_parser_close(p); }
+};
+struct SwrDeleter
+{
+    void operator()(SwrContext *s) const { swr_free(&s); }
+};
+struct FrameDeleter
+{
+    void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+struct PacketDeleter
+{
+    void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using ParserPtr = std::unique_ptr<AVCodecParserContext, ParserDeleter>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+
+AVCodecID codecId(AudioCodec codec)
+{
+    switch (codec) {
+    case AudioCodec::Ac3:
+        return AV_CODEC_ID_AC3;
+    case AudioCodec::Dts:
+        return AV_CODEC_ID_DTS;
+    case AudioCodec::Lpcm:
+        return AV_CODEC_ID_PCM_DVD;
+    case AudioCodec::MpegAudio:
+        return AV_CODEC_ID_MP2;
+    }
+    return AV_CODEC_ID_NONE;
+}
+
+const char *codecName(AudioCodec codec)
+{
+    switch (codec) {
+    case AudioCodec::Ac3:
+        return "AC-3";
+    case AudioCodec::Dts:
+        return "DTS";
+    case AudioCodec::Lpcm:
+        return "LPCM";
+    case AudioCodec::MpegAudio:
+        return "MPEG audio";
+    }
+    return "unknown";
+}
+
+// What the resampler was set up for; a stream may change any of it between
+// frames (an LPCM header, an AC-3 stream going from 2.0 to 5.1).
+struct InputShape
+{
+    int format = -1;
+    int rate = 0;
+    AVChannelLayout layout{};
+
+    bool matches(const AVFrame *f) const
+    {
+        return f->format == format && f->sample_rate == rate && av_channel_layout_compare(&layout, &f->ch_layout) == 0;
+    }
+};
+
+} // namespace
+
+struct AudioDecoder::Impl
+{
+    const AVCodec *codec = nullptr;
+    CodecContextPtr context;
+    ParserPtr parser; // none for LPCM: every packet is whole samples
+    SwrPtr resampler;
+    InputShape shape;
+    FramePtr frame{av_frame_alloc()};
+    PacketPtr packet{av_packet_alloc()};
+    std::int64_t nextPts = NoPts;
+
+    ~Impl() { av_channel_layout_uninit(&shape.layout); }
+
+    void openContext(AudioCodec which)
+    {
+        context.reset(avcodec_alloc_context3(codec));
+        if (!context)
+            throw EngineError(ErrorCode::Unexpected, QStringLiteral("Out of memory for the audio decoder"));
+        context->pkt_timebase = AVRational{1, TicksPerSecond};
+        // Surround decoders mix down to stereo themselves when asked, using
+        // the mix levels the stream carries; the resampler's generic matrix
+        // covers whatever they leave.
+        av_opt_set(context.get(), "downmix", "stereo", AV_OPT_SEARCH_CHILDREN);
+        const int err = avcodec_open2(context.get(), codec, nullptr);
+        if (err < 0)
+            throw EngineError(ErrorCode::NoDecoder, QStringLiteral("The %1 decoder cannot be opened (error %2)")
+                                                         .arg(QLatin1String(codecName(which)))
+                                                         .arg(err));
+        if (which != AudioCodec::Lpcm) {
+            parser.reset(av_parser_init(codec->id));
+            if (!parser)
+                throw EngineError(ErrorCode::NoDecoder, QStringLiteral("libavcodec has no %1 parser")
+                                                             .arg(QLatin1String(codecName(which))));
+        }
+    }
+
+    bool configureResampler(const AVFrame *f)
+    {
+        resampler.reset();
+        av_channel_layout_uninit(&shape.layout);
+        shape.format = f->format;
+        shape.rate = f->sample_rate;
+        if (av_channel_layout_copy(&shape.layout, &f->ch_layout) < 0)
+            return false;
+        // A count without positions (LPCM says only "6 channels") gets the
+        // usual layout for that count so that downmixing knows what is what.
+        AVChannelLayout in{};
+        if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+            av_channel_layout_default(&in, f->ch_layout.nb_channels);
+        else if (av_channel_layout_copy(&in, &f->ch_layout) < 0)
+            return false;
+        AVChannelLayout out = AV_CHANNEL_LAYOUT_STEREO;
+        SwrContext *raw = nullptr;
+        int err = swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_S16, OutputRate, &in,
+                                      static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr);
+        av_channel_layout_uninit(&in);
+        resampler.reset(raw);
+        if (err >= 0)
+            err = swr_init(raw);
+        if (err < 0) {
+            qCWarning(lcAudio) << "cannot convert audio of" << f->ch_layout.nb_channels << "channels at"
+                               << f->sample_rate << "Hz:" << err;
+            resampler.reset();
+            return false;
+        }
+        return true;
+    }
+
+    // Converts one decoded frame; false when it could not be.
+    bool convert(const AVFrame *f, int serial, std::vector<AudioChunk> &out)
+    {
+        if (!resampler || !shape.matches(f)) {
+            if (!configureResampler(f))
+                return false;
+        }
+        std::int64_t pts = nextPts;
+        if (f->pts != AV_NOPTS_VALUE) {
+            // The resampler may still hold a few samples of the previous
+            // frame; they come out first and are that much earlier.
+            pts = f->pts - swr_get_delay(resampler.get(), TicksPerSecond);
+        }
+        const int capacity = swr_get_out_samples(resampler.get(), f->nb_samples);
+        if (capacity <= 0)
+            return capacity == 0;
+        AudioChunk chunk;
+        chunk.samples.resize(std::size_t(capacity) * OutputChannels);
+        chunk.serial = serial;
+        auto *dst = reinterpret_cast<std::uint8_t *>(chunk.samples.data());
+        const int produced = swr_convert(resampler.get(), &dst, capacity,
+                                         const_cast<const std::uint8_t **>(f->extended_data), f->nb_samples);
+        if (produced < 0)
+            return false;
+        if (produced == 0)
+            return true;
+        chunk.samples.resize(std::size_t(produced) * OutputChannels);
+        chunk.pts90k = pts;
+        nextPts = chunk.endPts();
+        out.push_back(std::move(chunk));
+        return true;
+    }
+};
+
+AudioDecoder::AudioDecoder(const AudioFormat &format) : m_format(format), m_impl(std::make_unique<Impl>())
+{
+    m_impl->codec = avcodec_find_decoder(codecId(format.codec));
+    if (!m_impl->codec)
+        throw EngineError(ErrorCode::NoDecoder,
+                          QStringLiteral("No %1 decoder in libavcodec").arg(QLatin1String(codecName(format.codec))));
+    if (!m_impl->frame || !m_impl->packet)
+        throw EngineError(ErrorCode::Unexpected, QStringLiteral("Out of memory for the audio decoder"));
+    m_impl->openContext(format.codec);
+}
+
+AudioDecoder::~AudioDecoder() = default;
+
+void AudioDecoder::reset()
+{
+    avcodec_flush_buffers(m_impl->context.get());
+    if (m_impl->parser) {
+        // A parser has no flush of its own; a fresh one forgets the partial
+        // frame it was assembling.
+        m_impl->parser.reset(av_parser_init(m_impl->codec->id));
+    }
+    m_impl->resampler.reset();
+    av_channel_layout_uninit(&m_impl->shape.layout);
+    m_impl->shape = InputShape{};
+    m_impl->nextPts = NoPts;
+}
+
+void AudioDecoder::decodeFrames(const AVPacket *pkt, int serial, std::vector<AudioChunk> &out)
+{
+    Impl &d = *m_impl;
+    int err = avcodec_send_packet(d.context.get(), pkt);
+    if (err < 0 && err != AVERROR_EOF) {
+        ++m_errorCount;
+        return;
+    }
+    for (;;) {
+        err = avcodec_receive_frame(d.context.get(), d.frame.get());
+        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
+            break;
+        if (err < 0) {
+            ++m_errorCount;
+            break;
+        }
+        if (!d.convert(d.frame.get(), serial, out))
+            ++m_errorCount;
+        av_frame_unref(d.frame.get());
+    }
+}
+
+void AudioDecoder::decode(const AudioPacket &packet, std::vector<AudioChunk> &out)
+{
+    Impl &d = *m_impl;
+    if (!packet.data || packet.size == 0)
+        return;
+    if (packet.size > std::size_t(INT32_MAX / 2))
+        return;
+    const std::int64_t pts = packet.pts90k == NoPts ? AV_NOPTS_VALUE : packet.pts90k;
+
+    if (!d.parser) {
+        if (av_new_packet(d.packet.get(), int(packet.size)) < 0) {
+            ++m_errorCount;
+            return;
+        }
+        std::memcpy(d.packet->data, packet.data, packet.size);
+        d.packet->pts = pts;
+        decodeFrames(d.packet.get(), packet.serial, out);
+        av_packet_unref(d.packet.get());
+        return;
+    }
+
+    const std::uint8_t *data = packet.data;
+    int left = int(packet.size);
+    std::int64_t chunkPts = pts;
+    while (left > 0) {
+        std::uint8_t *frameData = nullptr;
+        int frameSize = 0;
+        const int used = av_parser_parse2(d.parser.get(), d.context.get(), &frameData, &frameSize, data, left,
+                                          chunkPts, chunkPts, 0);
+        if (used < 0)
+            break;
+        data += used;
+        left -= used;
+        // The time stamp is handed in once; the parser gives it to the frame
+        // that starts in these bytes, as the disc means it.
+        chunkPts = AV_NOPTS_VALUE;
+        if (frameSize > 0)
+            decodeParsed(frameData, frameSize, packet.serial, out);
+        else if (used == 0)
+            break;
+    }
+}
+
+void AudioDecoder::finish(std::vector<AudioChunk> &out, int serial)
+{
+    Impl &d = *m_impl;
+    if (d.parser) {
+        std::uint8_t *frameData = nullptr;
+        int frameSize = 0;
+        av_parser_parse2(d.parser.get(), d.context.get(), &frameData, &frameSize, nullptr, 0, AV_NOPTS_VALUE,
+                         AV_NOPTS_VALUE, 0);
+        if (frameSize > 0)
+            decodeParsed(frameData, frameSize, serial, out);
+    }
+    decodeFrames(nullptr, serial, out);
+    // Draining leaves the decoder finished; make it usable again.
+    const std::int64_t next = d.nextPts;
+    reset();
+    d.nextPts = next;
+}
+
+void AudioDecoder::decodeParsed(const std::uint8_t *frameData, int frameSize, int serial,
+                                std::vector<AudioChunk> &out)
+{
+    Impl &d = *m_impl;
+    if (av_new_packet(d.packet.get(), frameSize) < 0) {
+        ++m_errorCount;
+        return;
+    }
+    std::memcpy(d.packet->data, frameData, std::size_t(frameSize));
+    d.packet->pts = d.parser->pts;
+    decodeFrames(d.packet.get(), serial, out);
+    av_packet_unref(d.packet.get());
+}
+
+} // namespace velmora

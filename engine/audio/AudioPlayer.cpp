@@ -1,0 +1,399 @@
+#include "engine/audio/AudioPlayer.h"
+
+#include "engine/EngineError.h"
+#include "engine/audio/AudioLog.h"
+#include "engine/audio/NullOutput.h"
+
+#include <algorithm>
+
+namespace velmora {
+
+namespace {
+// Frames handed to the output per write: small enough that the clock is
+// measured every 20 ms and commands are noticed quickly.
+constexpr std::int64_t MaxWriteFrames = OutputRate / 50;
+} // namespace
+
+AudioPlayer::AudioPlayer(std::unique_ptr<AudioOutput> output) : AudioPlayer(std::move(output), Options{})
+{
+}
+
+AudioPlayer::AudioPlayer(std::unique_ptr<AudioOutput> output, Options options)
+    : m_options(options), m_output(std::move(output))
+{
+    if (!m_output)
+        m_output = std::make_unique<NullOutput>();
+    m_outputDescription = m_output->description();
+    m_outputSilent = m_output->isSilent();
+}
+
+AudioPlayer::~AudioPlayer()
+{
+    stop();
+}
+
+// ---------------------------------------------------------------- control
+
+void AudioPlayer::start()
+{
+    if (m_thread.joinable())
+        return;
+    m_output->open();
+    {
+        std::lock_guard lock(m_mutex);
+        m_running = true;
+        m_stopRequested = false;
+        m_clockValid = false;
+        m_lastReported = NoPts;
+        m_writtenEndPts = NoPts;
+        m_deviceEmpty = true;
+        m_threadFlushCount = m_flushCount;
+    }
+    m_current = AudioChunk{};
+    m_currentOffset = 0;
+    m_threadEndPts = NoPts;
+    m_outputPaused = false;
+    m_thread = std::thread(&AudioPlayer::run, this);
+}
+
+void AudioPlayer::stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_running = false;
+        m_stopRequested = true;
+        m_queue.clear();
+        m_queuedFrames = 0;
+        m_clockValid = false;
+        m_lastReported = NoPts;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    m_current = AudioChunk{};
+    m_currentOffset = 0;
+    if (m_output->isOpen()) {
+        m_output->discard();
+        m_output->close();
+    }
+}
+
+bool AudioPlayer::isRunning() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_running;
+}
+
+// ---------------------------------------------------------------- feeding
+
+void AudioPlayer::setFormat(const AudioFormat &format)
+{
+    auto decoder = std::make_unique<AudioDecoder>(format); // throws NoDecoder
+    std::lock_guard lock(m_mutex);
+    m_decoder = std::move(decoder);
+    m_decoderFlushCount = m_flushCount;
+    m_decoderErrorsSeen = 0;
+    m_format = format;
+}
+
+bool AudioPlayer::submit(const AudioPacket &packet, std::chrono::milliseconds maxWait)
+{
+    int flushCount = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_running || !m_decoder || packet.serial != m_serial)
+            return false;
+        flushCount = m_flushCount;
+    }
+    // A flush since the last packet: what the decoder holds belongs to the
+    // old position.
+    if (flushCount != m_decoderFlushCount) {
+        m_decoder->reset();
+        m_decoderFlushCount = flushCount;
+    }
+    m_decoded.clear();
+    m_decoder->decode(packet, m_decoded);
+    if (m_decoder->errorCount() != m_decoderErrorsSeen) {
+        std::lock_guard lock(m_mutex);
+        m_decodeErrors += m_decoder->errorCount() - m_decoderErrorsSeen;
+        m_decoderErrorsSeen = m_decoder->errorCount();
+    }
+    for (AudioChunk &chunk : m_decoded) {
+        if (!enqueue(std::move(chunk), maxWait))
+            return false;
+    }
+    return true;
+}
+
+bool AudioPlayer::submitChunk(AudioChunk chunk, std::chrono::milliseconds maxWait)
+{
+    return enqueue(std::move(chunk), maxWait);
+}
+
+std::int64_t AudioPlayer::capacityFrames() const
+{
+    return std::int64_t(OutputRate) * std::max(m_options.queueMs, 1) / 1000;
+}
+
+bool AudioPlayer::enqueue(AudioChunk &&chunk, std::chrono::milliseconds maxWait)
+{
+    if (chunk.frames() == 0)
+        return true;
+    std::unique_lock lock(m_mutex);
+    const std::int64_t capacity = capacityFrames();
+    // An empty queue takes any chunk, however long, so nothing can wait forever.
+    auto settled = [&] {
+        return !m_running || chunk.serial != m_serial || m_queuedFrames == 0 ||
+               m_queuedFrames + chunk.frames() <= capacity;
+    };
+    if (maxWait == std::chrono::milliseconds::max())
+        m_changed.wait(lock, settled);
+    else
+        m_changed.wait_for(lock, maxWait, settled);
+    if (!m_running || chunk.serial != m_serial)
+        return false;
+    if (m_queuedFrames != 0 && m_queuedFrames + chunk.frames() > capacity)
+        return false;
+    m_queuedFrames += chunk.frames();
+    m_queue.push_back(std::move(chunk));
+    lock.unlock();
+    m_changed.notify_all();
+    return true;
+}
+
+// ---------------------------------------------------------------- any thread
+
+void AudioPlayer::flush(int serial)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_serial = serial;
+        ++m_flushCount;
+        m_queue.clear();
+        m_queuedFrames = 0;
+        m_clockValid = false;
+        m_lastReported = NoPts;
+        m_writtenEndPts = NoPts;
+        // Stale sound is still in the device until the audio thread drops it.
+        m_deviceEmpty = !m_running;
+    }
+    m_changed.notify_all();
+}
+
+std::int64_t AudioPlayer::extrapolatedLocked(SteadyClock::time_point now) const
+{
+    std::int64_t pts = m_clockPts;
+    if (!m_paused) {
+        const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - m_clockMeasuredAt);
+        pts += std::max<std::int64_t>(elapsed.count(), 0) * TicksPerSecond / 1'000'000;
+    }
+    // The device cannot play what it was never given.
+    return std::min(pts, m_writtenEndPts);
+}
+
+void AudioPlayer::setPaused(bool paused)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (paused == m_paused)
+            return;
+        const auto now = SteadyClock::now();
+        // Freeze the clock where it is now; on resume it runs on from there.
+        if (m_clockValid && paused)
+            m_clockPts = std::max(extrapolatedLocked(now), m_lastReported == NoPts ? m_clockPts : m_lastReported);
+        m_clockMeasuredAt = now;
+        m_paused = paused;
+    }
+    m_changed.notify_all();
+}
+
+bool AudioPlayer::isPaused() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_paused;
+}
+
+void AudioPlayer::setMuted(bool muted)
+{
+    std::lock_guard lock(m_mutex);
+    m_muted = muted;
+}
+
+bool AudioPlayer::isMuted() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_muted;
+}
+
+AudioClock AudioPlayer::clock() const
+{
+    std::lock_guard lock(m_mutex);
+    AudioClock c;
+    c.serial = m_serial;
+    c.paused = m_paused;
+    if (!m_clockValid)
+        return c;
+    std::int64_t pts = extrapolatedLocked(SteadyClock::now());
+    // Device delays jitter by a millisecond or two between readings; the
+    // picture must never see time run backwards.
+    if (m_lastReported != NoPts)
+        pts = std::max(pts, m_lastReported);
+    m_lastReported = pts;
+    c.pts90k = pts;
+    c.valid = true;
+    c.drained = m_queuedFrames == 0 && m_deviceEmpty;
+    return c;
+}
+
+bool AudioPlayer::drain(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_mutex);
+    auto done = [&] { return !m_running || m_paused ? false : m_queuedFrames == 0 && m_deviceEmpty; };
+    auto over = [&] { return !m_running || done(); };
+    m_changed.wait_for(lock, timeout, over);
+    return done();
+}
+
+std::chrono::milliseconds AudioPlayer::queuedDuration() const
+{
+    std::lock_guard lock(m_mutex);
+    return std::chrono::milliseconds(m_queuedFrames * 1000 / OutputRate);
+}
+
+QString AudioPlayer::outputDescription() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_outputDescription;
+}
+
+bool AudioPlayer::outputIsSilent() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_outputSilent;
+}
+
+int AudioPlayer::decodeErrors() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_decodeErrors;
+}
+
+// ---------------------------------------------------------------- audio thread
+
+void AudioPlayer::run()
+{
+    for (;;) {
+        bool paused = false;
+        bool muted = false;
+        bool flushed = false;
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_stopRequested)
+                break;
+            if (m_flushCount != m_threadFlushCount) {
+                m_threadFlushCount = m_flushCount;
+                flushed = true;
+            }
+            paused = m_paused;
+            muted = m_muted;
+            if (!flushed && !paused && m_current.samples.empty() && !m_queue.empty()) {
+                m_current = std::move(m_queue.front());
+                m_queue.pop_front();
+                m_currentOffset = 0;
+                m_currentFlushCount = m_flushCount;
+            }
+        }
+        if (flushed) {
+            m_current = AudioChunk{};
+            m_currentOffset = 0;
+            m_threadEndPts = NoPts;
+            m_output->discard();
+            publishPosition(0, 0);
+            continue;
+        }
+        if (paused != m_outputPaused) {
+            m_output->setPaused(paused);
+            m_outputPaused = paused;
+            if (!paused)
+                publishPosition(0, m_output->delayFrames());
+            continue;
+        }
+        if (paused || m_current.samples.empty()) {
+            if (!paused) {
+                // Nothing to play: let a short ending be heard and keep the
+                // position (and drain()) up to date while the device empties.
+                m_output->startIfWaiting();
+                publishPosition(0, m_output->delayFrames());
+            }
+            std::unique_lock lock(m_mutex);
+            m_changed.wait_for(lock, std::chrono::milliseconds(IdleWaitMs), [&] {
+                return m_stopRequested || m_flushCount != m_threadFlushCount || m_paused != paused ||
+                       (!paused && !m_queue.empty());
+            });
+            continue;
+        }
+        if (!writeSome(muted))
+            replaceFailedOutput();
+    }
+}
+
+bool AudioPlayer::writeSome(bool muted)
+{
+    const std::int64_t left = m_current.frames() - m_currentOffset;
+    const int count = int(std::min(left, MaxWriteFrames));
+    const std::int16_t *src = m_current.samples.data() + m_currentOffset * OutputChannels;
+    if (muted) {
+        // Silence of the same length keeps the device, and so the clock, going.
+        if (m_silence.size() < std::size_t(count) * OutputChannels)
+            m_silence.assign(std::size_t(count) * OutputChannels, 0);
+        src = m_silence.data();
+    }
+    const int written = m_output->write(src, count);
+    if (written < 0)
+        return false;
+    m_currentOffset += written;
+    if (m_current.pts90k != NoPts)
+        m_threadEndPts = m_current.pts90k + framesToTicks(m_currentOffset);
+    const std::int64_t delay = m_output->delayFrames();
+    publishPosition(written, delay);
+    if (m_currentOffset >= m_current.frames())
+        m_current = AudioChunk{};
+    return true;
+}
+
+void AudioPlayer::publishPosition(std::int64_t writtenFrames, std::int64_t delayFrames)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        // A flush came in while writing: what was just written is stale and
+        // says nothing about the new position.
+        if (m_flushCount != m_threadFlushCount)
+            return;
+        if (!m_current.samples.empty() && m_currentFlushCount != m_flushCount)
+            return;
+        m_queuedFrames = std::max<std::int64_t>(m_queuedFrames - writtenFrames, 0);
+        m_deviceEmpty = delayFrames == 0;
+        if (m_threadEndPts != NoPts) {
+            m_writtenEndPts = m_threadEndPts;
+            m_clockPts = m_threadEndPts - framesToTicks(delayFrames);
+            m_clockMeasuredAt = SteadyClock::now();
+            m_clockValid = true;
+        }
+    }
+    m_changed.notify_all();
+}
+
+void AudioPlayer::replaceFailedOutput()
+{
+    const QString failed = m_output->description();
+    qCWarning(lcAudio).noquote() << failed << "failed; playing on without sound, on the system clock";
+    m_output->close();
+    m_output = std::make_unique<NullOutput>(QStringLiteral("%1 failed").arg(failed));
+    m_output->open();
+    m_outputPaused = false;
+    std::lock_guard lock(m_mutex);
+    m_outputDescription = m_output->description();
+    m_outputSilent = true;
+}
+
+} // namespace velmora

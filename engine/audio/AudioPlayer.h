@@ -1,0 +1,185 @@
+#pragma once
+// Plays one DVD audio stream on an AudioOutput and keeps the audio clock,
+// the master clock the picture follows.
+//
+// Pipeline: the feeding thread (the demuxer's) calls submit() with packets;
+// they are decoded right there (a DVD audio frame costs well under a
+// millisecond) and the 48 kHz stereo chunks go into a bounded queue of about
+// Options::queueMs of sound. The player's own audio thread takes chunks from
+// the queue and writes them to the output, which paces it at real time.
+//
+// Serials: every packet carries the serial it was read under. flush(serial)
+// makes `serial` the current one: queued sound of any other serial is
+// dropped, the device's buffer is thrown away, and from then on only packets
+// of the current serial are played (others are dropped on arrival). Call it
+// after every seek, jump or stream change, before submitting the new
+// serial's packets. The initial serial is 0.
+//
+// The clock: AudioClock::pts90k is the stream time of the sound being heard
+// now = time stamp of the last frame written to the device minus the
+// device's delay, advanced by the system clock between two writes and never
+// past the end of what was written. It never goes backwards within a serial,
+// stands still while paused and keeps running while muted (silence is
+// written in place of the sound).
+//
+// Threads:
+//  - start(), stop() and the destructor: one controlling thread (the engine).
+//    stop() returns within about 50 ms (never more than 200 ms), having
+//    joined the audio thread and released the device.
+//  - setFormat(), submit(), submitChunk(): the one feeding thread. submit()
+//    may block while the queue is full, never longer than maxWait and never
+//    past a stop() or flush() from another thread.
+//  - flush(), setPaused(), setMuted(), clock(), drain() and the getters: any
+//    thread, at any time.
+
+#include "engine/audio/AudioDecoder.h"
+#include "engine/audio/AudioOutput.h"
+#include "engine/audio/AudioTypes.h"
+
+#include <QString>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace velmora {
+
+struct AudioClock
+{
+    std::int64_t pts90k = NoPts; // stream time of the sound heard now
+    int serial = 0;              // the serial pts90k belongs to
+    // False until the first sound of the current serial reached the output
+    // (after start and after every flush): then follow another clock.
+    bool valid = false;
+    // Everything written has been heard and nothing more is queued (a still,
+    // a stream without sound, the end): pts90k stands at the end of the
+    // sound and does not run on by itself.
+    bool drained = false;
+    bool paused = false;
+};
+
+class AudioPlayer
+{
+public:
+    struct Options
+    {
+        int queueMs = 1500; // decoded sound the queue holds before submit() waits
+    };
+
+    // Takes the output (open or not). Nothing runs until start().
+    explicit AudioPlayer(std::unique_ptr<AudioOutput> output);
+    AudioPlayer(std::unique_ptr<AudioOutput> output, Options options);
+    ~AudioPlayer(); // stop()
+    AudioPlayer(const AudioPlayer &) = delete;
+    AudioPlayer &operator=(const AudioPlayer &) = delete;
+
+    // ---- control thread ----
+    // Opens the output when closed and starts the audio thread. Throws
+    // EngineError(NoInterface) when the output cannot be opened. Does
+    // nothing when running. Keeps the current serial, pause and mute.
+    void start();
+    // Joins the audio thread, drops all queued sound and closes the output.
+    // Idempotent. A later start() reopens the output.
+    void stop();
+    bool isRunning() const;
+
+    // ---- feeding thread ----
+    // Chooses the stream to decode; a new decoder starts afresh. Throws
+    // EngineError(NoDecoder) when libavcodec cannot decode that codec.
+    void setFormat(const AudioFormat &format);
+    // Decodes the packet and queues its sound. Returns false when it was
+    // dropped: no format set, stopped, a serial that is not the current one,
+    // or still no room after maxWait.
+    bool submit(const AudioPacket &packet,
+                std::chrono::milliseconds maxWait = std::chrono::milliseconds::max());
+    // Queues sound that is already decoded (tools, tests). Same rules.
+    bool submitChunk(AudioChunk chunk,
+                     std::chrono::milliseconds maxWait = std::chrono::milliseconds::max());
+
+    // ---- any thread ----
+    void flush(int serial);
+    void setPaused(bool paused);
+    bool isPaused() const;
+    // Silence instead of sound; the clock runs on.
+    void setMuted(bool muted);
+    bool isMuted() const;
+    AudioClock clock() const;
+    // Waits until everything queued has been written and heard. False on
+    // timeout, or when not running.
+    bool drain(std::chrono::milliseconds timeout);
+    // Sound queued and not yet written to the output.
+    std::chrono::milliseconds queuedDuration() const;
+    // The output in use: it changes to a NullOutput (and says so in the log)
+    // when the device fails for good during playback.
+    QString outputDescription() const;
+    bool outputIsSilent() const;
+    // Frames the decoder could not decode (damaged input).
+    int decodeErrors() const;
+
+    // The audio thread wakes at least this often to notice commands.
+    static constexpr int IdleWaitMs = 10;
+
+private:
+    using SteadyClock = std::chrono::steady_clock;
+
+    void run();
+    bool enqueue(AudioChunk &&chunk, std::chrono::milliseconds maxWait);
+    // Audio thread: writes the next piece of m_current; false when the
+    // output failed for good.
+    bool writeSome(bool muted);
+    void replaceFailedOutput();
+    // Audio thread: reports what was written and the device's delay.
+    void publishPosition(std::int64_t writtenFrames, std::int64_t delayFrames);
+    std::int64_t extrapolatedLocked(SteadyClock::time_point now) const;
+    std::int64_t capacityFrames() const;
+
+    const Options m_options;
+
+    // ---- feeding thread only ----
+    std::unique_ptr<AudioDecoder> m_decoder;
+    int m_decoderFlushCount = 0; // m_flushCount when the decoder last started afresh
+    int m_decoderErrorsSeen = 0;
+    std::vector<AudioChunk> m_decoded; // scratch, reused between packets
+
+    // ---- the audio thread's while it runs; the control thread's otherwise ----
+    std::unique_ptr<AudioOutput> m_output;
+    AudioChunk m_current;              // chunk being written (empty: none)
+    std::int64_t m_currentOffset = 0;  // frames of m_current already written
+    int m_currentFlushCount = 0;       // m_flushCount when m_current was taken
+    std::int64_t m_threadEndPts = NoPts; // end of the last frame written
+    int m_threadFlushCount = 0;        // flushes the audio thread has applied
+    bool m_outputPaused = false;
+    std::vector<std::int16_t> m_silence;
+
+    std::thread m_thread; // control thread only
+
+    // m_mutex guards every field below. m_changed is signalled whenever any
+    // of them changes: queue room for submit(), work and commands for the
+    // audio thread, the position for drain().
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<AudioChunk> m_queue;
+    std::int64_t m_queuedFrames = 0; // in m_queue plus the unwritten rest of m_current
+    std::optional<AudioFormat> m_format;
+    int m_serial = 0;
+    int m_flushCount = 0; // bumped by flush(); the audio thread catches up
+    bool m_running = false;
+    bool m_stopRequested = false;
+    bool m_paused = false;
+    bool m_muted = false;
+    QString m_outputDescription;
+    bool m_outputSilent = false;
+    int m_decodeErrors = 0;
+    // The clock as last measured by the audio thread (or frozen by a pause).
+    bool m_clockValid = false;
+    std::int64_t m_clockPts = NoPts;      // heard at m_clockMeasuredAt
+    std::int64_t m_writtenEndPts = NoPts; // end of the last frame written
+    SteadyClock::time_point m_clockMeasuredAt;
+    bool m_deviceEmpty = true;                   // the device's delay read 0
+    mutable std::int64_t m_lastReported = NoPts; // keeps clock() monotonic per serial
+};
+
+} // namespace velmora
