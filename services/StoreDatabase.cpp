@@ -1,0 +1,224 @@
+#include "StoreDatabase.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtDebug>
+
+#include <sqlite3.h>
+
+namespace velmora {
+
+namespace {
+
+const char *const Schema = R"sql(
+CREATE TABLE IF NOT EXISTS reg_keys(
+    id   INTEGER PRIMARY KEY,
+    root INTEGER NOT NULL,
+    path TEXT NOT NULL,
+    fold TEXT NOT NULL,
+    UNIQUE(root, fold));
+CREATE TABLE IF NOT EXISTS reg_values(
+    id     INTEGER PRIMARY KEY,
+    key_id INTEGER NOT NULL REFERENCES reg_keys(id) ON DELETE CASCADE,
+    name   TEXT NOT NULL,
+    fold   TEXT NOT NULL,
+    type   INTEGER NOT NULL,
+    data   TEXT NOT NULL,
+    UNIQUE(key_id, fold));
+CREATE TABLE IF NOT EXISTS settings(
+    app_fold     TEXT NOT NULL,
+    section_fold TEXT NOT NULL,
+    key_fold     TEXT NOT NULL,
+    app          TEXT NOT NULL,
+    section      TEXT NOT NULL,
+    key          TEXT NOT NULL,
+    value        TEXT NOT NULL,
+    PRIMARY KEY(app_fold, section_fold, key_fold));
+)sql";
+
+bool isBroken(int code)
+{
+    const int primary = code & 0xff;
+    return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
+} // namespace
+
+void StoreDatabase::Closer::operator()(sqlite3 *db) const
+{
+    sqlite3_close_v2(db);
+}
+
+StoreDatabase::StoreDatabase(QString path) : m_path(std::move(path)) {}
+
+StoreDatabase::~StoreDatabase() = default;
+
+sqlite3 *StoreDatabase::connection()
+{
+    if (!m_db && !open())
+        m_db.reset();
+    return m_db.get();
+}
+
+bool StoreDatabase::open()
+{
+    const QFileInfo info(m_path);
+    QDir().mkpath(info.absolutePath());
+
+    // Two attempts: the second one on a fresh file after a broken one was
+    // moved aside.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        sqlite3 *raw = nullptr;
+        const int rc = sqlite3_open_v2(QFile::encodeName(m_path).constData(), &raw,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        m_db.reset(raw); // closes even a handle whose open failed
+        if (rc != SQLITE_OK)
+            break;
+        sqlite3_extended_result_codes(raw, 1);
+        sqlite3_busy_timeout(raw, BusyTimeoutMs);
+
+        // The first statements read the file header: a file that is not a
+        // database fails here with SQLITE_NOTADB.
+        int code = SQLITE_OK;
+        {
+            Statement wal(raw, "PRAGMA journal_mode=WAL");
+            code = wal.ok() ? wal.step() : sqlite3_errcode(raw);
+            if (code == SQLITE_ROW)
+                code = SQLITE_OK;
+        }
+        if (code == SQLITE_OK) {
+            Statement check(raw, "PRAGMA quick_check");
+            code = check.ok() ? check.step() : sqlite3_errcode(raw);
+            if (code == SQLITE_ROW)
+                code = check.text(0) == QLatin1String("ok") ? SQLITE_OK : SQLITE_CORRUPT;
+        }
+        if (isBroken(code) && attempt == 0) {
+            m_db.reset();
+            moveAside();
+            continue;
+        }
+        if (code != SQLITE_OK)
+            break;
+        // FULL: the WAL is synced at every commit, so a commit that returned
+        // survives a kill or a power cut.
+        if (!execSql(raw, "PRAGMA synchronous=FULL") || !execSql(raw, "PRAGMA foreign_keys=ON")
+            || !prepareSchema())
+            break;
+        return true;
+    }
+
+    if (!m_loggedOpenFailure) {
+        m_loggedOpenFailure = true;
+        qWarning("velmora: cannot use the settings database %s: %s", qPrintable(m_path),
+                 m_db ? sqlite3_errmsg(m_db.get()) : "cannot open");
+    }
+    m_db.reset();
+    return false;
+}
+
+bool StoreDatabase::prepareSchema()
+{
+    sqlite3 *db = m_db.get();
+    if (!execSql(db, "BEGIN IMMEDIATE"))
+        return false;
+    if (!execSql(db, Schema) || !execSql(db, "COMMIT")) {
+        execSql(db, "ROLLBACK");
+        return false;
+    }
+    return true;
+}
+
+void StoreDatabase::moveAside()
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    const QString target = m_path + QStringLiteral(".broken-") + stamp;
+    // rename() keeps the bytes for whoever wants to look at them. If another
+    // player moved the file first, the rename fails and the fresh file is
+    // already there.
+    if (QFile::rename(m_path, target)) {
+        // A journal left beside the broken file belongs to it, not to the new one.
+        QFile::rename(m_path + QStringLiteral("-wal"), target + QStringLiteral("-wal"));
+        QFile::remove(m_path + QStringLiteral("-shm"));
+        qWarning("velmora: %s is not a valid database; moved it to %s and started a new one",
+                 qPrintable(m_path), qPrintable(target));
+    }
+}
+
+bool StoreDatabase::write(const std::function<bool(sqlite3 *)> &body)
+{
+    sqlite3 *db = connection();
+    if (!db)
+        return false;
+    // IMMEDIATE takes the write lock up front, so a second player waits in
+    // the busy handler instead of failing on a lock upgrade half-way.
+    if (!execSql(db, "BEGIN IMMEDIATE"))
+        return false;
+    if (body(db) && execSql(db, "COMMIT"))
+        return true;
+    execSql(db, "ROLLBACK");
+    return false;
+}
+
+bool execSql(sqlite3 *db, const char *sql)
+{
+    return db && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+Statement::Statement(sqlite3 *db, const char *sql)
+{
+    if (db && sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+    }
+}
+
+Statement::~Statement()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+Statement &Statement::bind(int index, const QString &text)
+{
+    if (m_stmt) {
+        const QByteArray utf8 = text.toUtf8();
+        if (sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT)
+            != SQLITE_OK)
+            m_bindFailed = true;
+    }
+    return *this;
+}
+
+Statement &Statement::bind(int index, qint64 value)
+{
+    if (m_stmt && sqlite3_bind_int64(m_stmt, index, value) != SQLITE_OK)
+        m_bindFailed = true;
+    return *this;
+}
+
+int Statement::step()
+{
+    if (!m_stmt || m_bindFailed)
+        return SQLITE_MISUSE;
+    return sqlite3_step(m_stmt);
+}
+
+bool Statement::exec()
+{
+    return step() == SQLITE_DONE;
+}
+
+QString Statement::text(int column) const
+{
+    const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+    const int size = sqlite3_column_bytes(m_stmt, column);
+    return QString::fromUtf8(data, size);
+}
+
+qint64 Statement::integer(int column) const
+{
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+} // namespace velmora
