@@ -13,6 +13,7 @@
 #include "widgets/ImageButton.h"
 #include "widgets/ProgressBar.h"
 
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <array>
@@ -153,8 +154,12 @@ void Timer1_Timer()
         trap.run([] { engine().Stop(); });
         trap.run([] { form6().Seek->setValue(1); });
     }
-    // 20. O: open a folder as the panel's Op button does.
-    if (in.pressed(VirtualKey::O)) {
+    // 20. O: open a folder as the panel's Op button does. Ticks go on while
+    //    the browser is open, and the keys are global: an "o" typed into the
+    //    browser must not open a second one inside it.
+    static bool browsing = false;
+    if (in.pressed(VirtualKey::O) && !browsing) {
+        QScopedValueRollback<bool> guard(browsing, true);
         QString start;
         trap.run([&] { start = GetSetting(DvdSettingsApp, DvdSettingsSection, DvdDirectoryKey, QString()); });
         if (start.isEmpty())

@@ -253,6 +253,10 @@ void TestStatusPoll::openKeyCancelled()
                          if (label->text().contains(QStringLiteral("*.VOB, *.IFO")))
                              prompt = label->text();
                      }
+                     // An "o" typed into the browser opens no second browser.
+                     m_keys->tap(VirtualKey::O);
+                     Timer1_Timer();
+                     QCOMPARE(QApplication::activeModalWidget(), w);
                      static_cast<QDialog *>(dialog)->reject();
                  });
     QCOMPARE(prompt, QStringLiteral("Select a folder with DVD files (*.VOB, *.IFO)"));
