@@ -1,17 +1,65 @@
 // Velmora: a desktop DVD player.
+//
+// Start-up: the control panel comes first and brings everything else up
+// (skin, video window with its engine, mixer, timers).
 #include "engine/NullEngine.h"
+#include "shell/Form6.h"
+#include "shell/Forms.h"
+
+#ifdef VELMORA_HAVE_ENGINE
+#include "engine/core/PlaybackEngine.h"
+#endif
+#ifdef VELMORA_HAVE_COMMANDS
+#include "commands/Commands.h"
+#endif
 
 #include <QApplication>
-#include <QWidget>
+#include <QFont>
+#include <QFontDatabase>
+
+namespace {
+
+// The captions are Chinese: a default font that has the glyphs, with a Latin
+// face first where one is installed.
+void useCjkCapableFont()
+{
+    const QStringList installed = QFontDatabase::families();
+    QStringList families;
+    for (const QString &family : {QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei"),
+                                  QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Droid Sans Fallback")}) {
+        if (installed.contains(family))
+            families.append(family);
+    }
+    if (families.isEmpty())
+        return;
+    QFont font = QApplication::font();
+    font.setFamilies(families);
+    font.setPointSize(9);
+    QApplication::setFont(font);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
-    QWidget window;
-    window.resize(611, 412);
-    auto *engine = new velmora::NullEngine(&window);
-    engine->Move(20, 50, 571, 342);
-    window.show();
+    QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+    useCjkCapableFont();
+
+#ifdef VELMORA_HAVE_ENGINE
+    velmora::setEngineFactory([](QWidget *host) { return velmora::createPlaybackEngine(host); });
+#else
+    velmora::setEngineFactory([](QWidget *host) { return new velmora::NullEngine(host); });
+#endif
+
+#ifdef VELMORA_HAVE_COMMANDS
+    if (const std::optional<int> status = velmora::handleCommandLine(QApplication::arguments()))
+        return *status;
+#endif
+
+    velmora::Form6 &panel = velmora::form6();
+    if (panel.isHidden())
+        panel.show();
     return app.exec();
 }
