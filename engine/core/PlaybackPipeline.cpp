@@ -1,0 +1,899 @@
+#include "PlaybackPipeline.h"
+
+#include "engine/EngineError.h"
+#include "engine/audio/AudioPlayer.h"
+#include "engine/core/PictureOverlay.h"
+#include "engine/demux/PsDemuxer.h"
+#include "engine/video/FrameScaler.h"
+#include "engine/video/VideoDecoder.h"
+#include "engine/video/VideoOutput.h"
+
+#include <QLoggingCategory>
+
+#include <dvdnav/dvdnav.h>
+#include <dvdread/nav_types.h>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <vector>
+
+Q_LOGGING_CATEGORY(lcPipeline, "velmora.pipeline", QtWarningMsg)
+
+// Exported by libdvdnav 6.1 but missing from its header. Only mode 0 works.
+extern "C" dvdnav_status_t dvdnav_jump_to_sector_by_time(dvdnav_t *self, uint64_t time_in_pts_ticks, int32_t mode);
+
+namespace velmora::core {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A still or end holds the picture; the navigation thread waits at most this
+// long for the video thread to show what is queued before it goes on anyway.
+constexpr auto DrainTimeout = 3000ms;
+// Events without a single data block before we give up on a disc that loops
+// through empty program chains.
+constexpr int NoDataEventLimit = 4000;
+// A picture later than this on the master clock is dropped, not shown.
+constexpr std::int64_t LateDropTicks = 90000 / 10; // 100 ms
+// Waiting for a picture's time, the video thread looks up at least this often
+// (pause, flush, stop).
+constexpr std::int64_t WaitSliceTicks = 90000 / 100; // 10 ms
+// Video queue: about 2 s of a DVD's top rate; enough to stay ahead of sound.
+constexpr std::size_t VideoQueueItems = 4096;
+constexpr std::size_t VideoQueueBytes = 3 * 1024 * 1024;
+// Seeks decode from the unit before the target: the unit at the target may
+// open with pictures that refer to the one before it.
+constexpr std::int64_t SeekLeadTicks = 90000 / 2;
+
+std::int64_t ticksSince(Clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t).count() * 9 / 100;
+}
+
+} // namespace
+
+// One NAV packet's worth of context for the pictures of its unit.
+struct NavUnit
+{
+    std::int64_t timelineStart = 0;   // vobu_s_ptm on our timeline
+    std::int64_t timelineEnd = 0;
+    std::int64_t titleTime90k = 0;    // title (or menu) time at the unit's start
+    int title = 0;                    // 0 in menus
+    int chapter = 0;
+    int framesPerSecond = 25;
+    bool wide = false;
+    int codedHeight = 576;
+    int titleSet = 0;
+    int domain = 0;
+    pci_t pci{};
+};
+
+struct VideoItem
+{
+    enum class Kind { Data, Unit, Subpicture, Clut, Drain } kind = Kind::Data;
+    std::vector<std::uint8_t> bytes;
+    std::int64_t pts = -1;            // timeline, -1 for none
+    std::int64_t dts = -1;
+    int id = 0;                       // subpicture stream; drain marker id
+    std::shared_ptr<const NavUnit> unit;
+};
+
+PlaybackPipeline::PlaybackPipeline(nav::DvdNavigator &navigator, video::VideoOutput *video, AudioPlayer *audio,
+                                   Options options, EventHandler handler)
+    : m_navigator(navigator), m_video(video), m_audio(audio), m_options(options), m_handler(std::move(handler)),
+      m_videoQueue(std::make_unique<BoundedQueue<VideoItem>>(VideoQueueItems, VideoQueueBytes))
+{
+}
+
+PlaybackPipeline::~PlaybackPipeline()
+{
+    stop();
+}
+
+void PlaybackPipeline::start()
+{
+    if (m_running)
+        return;
+    {
+        // Fails early, on the caller's thread, when the decoder is missing.
+        video::VideoDecoder probe(video::VideoDecoder::Options{1, false});
+    }
+    {
+        std::lock_guard lock(m_stateMutex);
+        m_stopRequested = false;
+    }
+    m_ended = false;
+    m_running = true;
+    m_videoThread = std::thread([this] { videoLoop(); });
+    m_navThread = std::thread([this] { navLoop(); });
+}
+
+void PlaybackPipeline::stop()
+{
+    if (!m_running)
+        return;
+    {
+        std::lock_guard lock(m_stateMutex);
+        m_stopRequested = true;
+        m_command.notify_all();
+    }
+    m_videoQueue->abort();
+    if (m_audio)
+        m_audio->flush(m_serial + 1000); // releases a feeding thread waiting for room
+    m_navThread.join();
+    m_videoThread.join();
+    m_running = false;
+}
+
+void PlaybackPipeline::setPaused(bool paused)
+{
+    m_paused = paused;
+    if (m_audio)
+        m_audio->setPaused(paused);
+    std::lock_guard lock(m_stateMutex);
+    m_command.notify_all();
+}
+
+ShownPosition PlaybackPipeline::shown() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_shown;
+}
+
+void PlaybackPipeline::navigatorPosition(int *title, int *chapter, bool *inTitle) const
+{
+    std::lock_guard lock(m_navMutex);
+    int32_t t = 0;
+    int32_t c = 0;
+    dvdnav_t *nav = m_navigator.handle();
+    const bool vts = dvdnav_is_domain_vts(nav);
+    if (dvdnav_current_title_info(nav, &t, &c) != DVDNAV_STATUS_OK)
+        t = c = 0;
+    if (title)
+        *title = vts ? t : 0;
+    if (chapter)
+        *chapter = vts ? c : 0;
+    if (inTitle)
+        *inTitle = vts && t > 0;
+}
+
+void PlaybackPipeline::report(PipelineEvent event)
+{
+    if (m_handler)
+        m_handler(event);
+}
+
+// ---------------------------------------------------------------------------
+// Navigation commands (control thread)
+
+void PlaybackPipeline::flushLocked(std::int64_t target90k)
+{
+    int serial = 0;
+    {
+        std::lock_guard lock(m_stateMutex);
+        serial = ++m_serial;
+        m_seekTarget = target90k;
+        m_ownJump = true;
+        m_shown.valid = false;
+        m_command.notify_all();
+    }
+    m_videoQueue->flush(serial);
+    if (m_audio)
+        m_audio->flush(serial);
+    m_ended = false;
+}
+
+template <class F>
+void PlaybackPipeline::jump(const char *what, F &&call, std::int64_t target90k)
+{
+    std::lock_guard lock(m_navMutex);
+    dvdnav_t *nav = m_navigator.handle();
+    if (call(nav) != DVDNAV_STATUS_OK)
+        throw EngineError(ErrorCode::NotAllowed, QStringLiteral("%1: %2").arg(QLatin1String(what), m_navigator.lastError()));
+    flushLocked(target90k);
+}
+
+void PlaybackPipeline::playTitle(int title)
+{
+    jump("Title play", [title](dvdnav_t *nav) { return dvdnav_title_play(nav, title); }, -1);
+}
+
+void PlaybackPipeline::playChapter(int title, int chapter)
+{
+    const nav::TitleInfo *info = m_navigator.info().title(title);
+    if (!info || chapter < 1 || chapter > info->chapterStarts90k.size())
+        throw EngineError(ErrorCode::ChapterOutOfRange, QStringLiteral("No chapter %1 in title %2").arg(chapter).arg(title));
+    // Hide any picture an open group of pictures shows before the chapter's first.
+    const std::int64_t start = info->chapterStarts90k[chapter - 1];
+    jump("Chapter play", [&](dvdnav_t *nav) { return dvdnav_part_play(nav, title, chapter); },
+         std::max<std::int64_t>(0, start - 90000 / 50));
+}
+
+void PlaybackPipeline::playAtTime(std::int64_t target90k)
+{
+    std::lock_guard lock(m_navMutex);
+    dvdnav_t *nav = m_navigator.handle();
+    int32_t title = 0;
+    int32_t chapter = 0;
+    if (!dvdnav_is_domain_vts(nav) || dvdnav_current_title_info(nav, &title, &chapter) != DVDNAV_STATUS_OK || title <= 0)
+        throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Not playing a title"));
+    const nav::TitleInfo *info = m_navigator.info().title(title);
+    if (!info || target90k < 0 || target90k >= info->duration90k)
+        throw EngineError(ErrorCode::TimeOutOfRange, QStringLiteral("The time is past the end of the title"));
+    const std::uint64_t searchAt = std::uint64_t(std::max<std::int64_t>(0, target90k - SeekLeadTicks));
+    if (dvdnav_time_search(nav, searchAt) != DVDNAV_STATUS_OK)
+        throw EngineError(ErrorCode::TimeOutOfRange, QStringLiteral("Time search: %1").arg(m_navigator.lastError()));
+    flushLocked(target90k);
+}
+
+void PlaybackPipeline::nextChapter()
+{
+    std::lock_guard lock(m_navMutex);
+    dvdnav_t *nav = m_navigator.handle();
+    int32_t title = 0;
+    int32_t chapter = 0;
+    if (!dvdnav_is_domain_vts(nav) || dvdnav_current_title_info(nav, &title, &chapter) != DVDNAV_STATUS_OK || title <= 0)
+        throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Not playing a title"));
+    // The chapter on screen counts, not the one the navigator reads ahead in.
+    const ShownPosition shownNow = shown();
+    if (shownNow.valid && shownNow.title == title && shownNow.chapter > 0)
+        chapter = shownNow.chapter;
+    const nav::TitleInfo *info = m_navigator.info().title(title);
+    if (!info || chapter >= info->chapterStarts90k.size())
+        throw EngineError(ErrorCode::ChapterOutOfRange, QStringLiteral("This is the last chapter"));
+    if (dvdnav_part_play(nav, title, chapter + 1) != DVDNAV_STATUS_OK)
+        throw EngineError(ErrorCode::NotAllowed, QStringLiteral("Next chapter: %1").arg(m_navigator.lastError()));
+    flushLocked(std::max<std::int64_t>(0, info->chapterStarts90k[chapter] - 90000 / 50));
+}
+
+void PlaybackPipeline::prevChapter()
+{
+    std::lock_guard lock(m_navMutex);
+    dvdnav_t *nav = m_navigator.handle();
+    int32_t title = 0;
+    int32_t chapter = 0;
+    if (!dvdnav_is_domain_vts(nav) || dvdnav_current_title_info(nav, &title, &chapter) != DVDNAV_STATUS_OK || title <= 0)
+        throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Not playing a title"));
+    const ShownPosition shownNow = shown();
+    if (shownNow.valid && shownNow.title == title && shownNow.chapter > 0)
+        chapter = shownNow.chapter;
+    const nav::TitleInfo *info = m_navigator.info().title(title);
+    const int target = std::max(1, chapter - 1);
+    if (!info || target > info->chapterStarts90k.size())
+        throw EngineError(ErrorCode::ChapterOutOfRange, QStringLiteral("No previous chapter"));
+    if (dvdnav_part_play(nav, title, target) != DVDNAV_STATUS_OK)
+        throw EngineError(ErrorCode::NotAllowed, QStringLiteral("Previous chapter: %1").arg(m_navigator.lastError()));
+    flushLocked(std::max<std::int64_t>(0, info->chapterStarts90k[target - 1] - 90000 / 50));
+}
+
+void PlaybackPipeline::menuCall(int menu)
+{
+    jump("Menu", [menu](dvdnav_t *nav) { return dvdnav_menu_call(nav, DVDMenuID_t(menu)); }, -1);
+}
+
+void PlaybackPipeline::selectAudioStream(int logical)
+{
+    std::lock_guard lock(m_navMutex);
+    m_audioChoice = logical;
+}
+
+// ---------------------------------------------------------------------------
+// Navigation thread
+
+struct PlaybackPipeline::NavState
+{
+    int serial = -1;
+    // Timeline: the disc's time stamps plus offset; the offset changes
+    // wherever the stamps jump so the timeline runs on without a break.
+    std::int64_t offset = 0;
+    bool haveLastEnd = false;
+    std::int64_t lastEndPtm = 0;       // disc time stamp where the last unit ended
+    std::int64_t timelineEnd = 0;      // our timeline where the last unit ended
+    std::shared_ptr<const NavUnit> unit;
+    std::int64_t seekTarget = -1;
+    // Sound.
+    int audioPhysical = -1;
+    demux::StreamType audioType = demux::StreamType::Ac3;
+    bool audioBroken = false;
+    // What the navigator told us.
+    bool wide = false;
+    int codedHeight = 576;
+    int framesPerSecond = 25;
+    int titleSet = 0;
+    int noDataEvents = 0;
+
+    std::int64_t toTimeline(std::int64_t pts) const { return pts < 0 ? -1 : pts + offset; }
+    std::int64_t titleTimeOf(std::int64_t timeline) const
+    {
+        if (!unit || timeline < 0)
+            return -1;
+        return unit->titleTime90k + (timeline - unit->timelineStart);
+    }
+};
+
+bool PlaybackPipeline::pushVideo(VideoItem &&item, int serial, std::size_t cost)
+{
+    for (;;) {
+        if (m_videoQueue->push(item, serial, cost, 50ms))
+            return true;
+        std::lock_guard lock(m_stateMutex);
+        if (m_stopRequested || m_serial != serial)
+            return false;
+        // Same serial: the queue was full; the item is intact, try again.
+    }
+}
+
+bool PlaybackPipeline::waitForCommand(int serial, int timeoutMs)
+{
+    std::unique_lock lock(m_stateMutex);
+    const auto changed = [&] { return m_stopRequested || m_serial != serial; };
+    if (timeoutMs < 0) {
+        m_command.wait(lock, changed);
+        return true;
+    }
+    return m_command.wait_for(lock, std::chrono::milliseconds(timeoutMs), changed);
+}
+
+bool PlaybackPipeline::drainVideo(int serial)
+{
+    int id = 0;
+    {
+        std::lock_guard lock(m_stateMutex);
+        id = ++m_drainRequested;
+    }
+    VideoItem item;
+    item.kind = VideoItem::Kind::Drain;
+    item.id = id;
+    if (!pushVideo(std::move(item), serial, 0))
+        return false;
+    std::unique_lock lock(m_stateMutex);
+    return m_command.wait_for(lock, DrainTimeout,
+                              [&] { return m_stopRequested || m_serial != serial || m_drainDone >= id; })
+           && !m_stopRequested && m_serial == serial;
+}
+
+void PlaybackPipeline::navLoop()
+{
+    NavState s;
+    std::vector<std::uint8_t> block(DVD_VIDEO_LB_LEN);
+    const demux::PsDemuxer demuxer;
+    dvdnav_t *nav = m_navigator.handle();
+
+    for (;;) {
+        int event = 0;
+        int length = 0;
+        int serial = 0;
+        bool newSerial = false;
+        dvdnav_status_t status = DVDNAV_STATUS_OK;
+        // Filled under the lock for the events that need the navigator's state.
+        std::shared_ptr<NavUnit> freshUnit;
+        bool ownJump = false;
+        std::uint32_t clut[16] = {};
+        bool audioChanged = false;
+        int wantedPhysical = -1;
+        int wantedFormat = -1;
+        {
+            std::lock_guard navLock(m_navMutex);
+            {
+                std::lock_guard lock(m_stateMutex);
+                if (m_stopRequested)
+                    return;
+                serial = m_serial;
+                if (serial != s.serial) {
+                    newSerial = true;
+                    s.seekTarget = m_seekTarget;
+                }
+            }
+            status = dvdnav_get_next_block(nav, block.data(), &event, &length);
+            if (status == DVDNAV_STATUS_OK) {
+                switch (event) {
+                case DVDNAV_NAV_PACKET: {
+                    auto unit = std::make_shared<NavUnit>();
+                    if (pci_t *pci = dvdnav_get_current_nav_pci(nav))
+                        unit->pci = *pci;
+                    unit->titleTime90k = std::max<std::int64_t>(0, dvdnav_get_current_time(nav));
+                    int32_t t = 0;
+                    int32_t c = 0;
+                    if (dvdnav_is_domain_vts(nav) && dvdnav_current_title_info(nav, &t, &c) == DVDNAV_STATUS_OK) {
+                        unit->title = t;
+                        unit->chapter = c;
+                    }
+                    unit->domain = dvdnav_is_domain_vts(nav) ? DVD_DOMAIN_VTSTitle : DVD_DOMAIN_VMGM;
+                    freshUnit = unit;
+                    break;
+                }
+                case DVDNAV_HOP_CHANNEL: {
+                    std::lock_guard lock(m_stateMutex);
+                    ownJump = m_ownJump;
+                    m_ownJump = false;
+                    break;
+                }
+                case DVDNAV_VTS_CHANGE: {
+                    s.titleSet = reinterpret_cast<const dvdnav_vts_change_event_t *>(block.data())->new_vtsN;
+                    // 0 is 4:3 and 3 is 16:9, whatever the header says.
+                    s.wide = dvdnav_get_video_aspect(nav) == 3;
+                    uint32_t w = 0;
+                    uint32_t h = 0;
+                    if (dvdnav_get_video_resolution(nav, &w, &h) == DVDNAV_STATUS_OK && h > 0) {
+                        s.codedHeight = int(h);
+                        s.framesPerSecond = h == 576 || h == 288 ? 25 : 30;
+                    }
+                    [[fallthrough]];
+                }
+                case DVDNAV_CELL_CHANGE:
+                case DVDNAV_AUDIO_STREAM_CHANGE: {
+                    int logical = m_audioChoice >= 0 ? m_audioChoice : dvdnav_get_active_audio_stream(nav);
+                    // Despite its name and header this maps logical to physical.
+                    int physical = logical >= 0 ? dvdnav_get_audio_logical_stream(nav, std::uint8_t(logical)) : -1;
+                    if (physical < 0) {
+                        for (int l = 0; l < 8 && physical < 0; ++l) {
+                            physical = dvdnav_get_audio_logical_stream(nav, std::uint8_t(l));
+                            if (physical >= 0)
+                                logical = l;
+                        }
+                    }
+                    if (physical >= 0) {
+                        wantedPhysical = physical & 7;
+                        wantedFormat = dvdnav_audio_stream_format(nav, std::uint8_t(logical));
+                    }
+                    audioChanged = true;
+                    break;
+                }
+                case DVDNAV_SPU_CLUT_CHANGE:
+                    std::copy_n(reinterpret_cast<const std::uint32_t *>(block.data()), 16, clut);
+                    break;
+                default:
+                    break;
+                }
+            }
+        }
+
+        if (newSerial) {
+            s.serial = serial;
+            s.haveLastEnd = false;
+            s.unit.reset();
+            s.noDataEvents = 0;
+        }
+        if (status != DVDNAV_STATUS_OK) {
+            const QString why = m_navigator.lastError();
+            qCWarning(lcPipeline, "navigation failed: %s", qPrintable(why));
+            drainVideo(serial);
+            m_ended = true;
+            report(PipelineEvent{PipelineEvent::Kind::Error, 0, 0, 0, 25, ErrorCode::DeviceError,
+                                 QStringLiteral("Cannot read the disc: %1").arg(why)});
+            waitForCommand(serial, -1);
+            continue;
+        }
+
+        if (event != DVDNAV_BLOCK_OK && event != DVDNAV_STILL_FRAME && event != DVDNAV_WAIT) {
+            if (++s.noDataEvents > NoDataEventLimit) {
+                m_ended = true;
+                report(PipelineEvent{PipelineEvent::Kind::Error, 0, 0, 0, 25, ErrorCode::NotADvd,
+                                     QStringLiteral("The disc keeps jumping without playing anything")});
+                waitForCommand(serial, -1);
+                continue;
+            }
+        }
+
+        if (audioChanged && m_audio && !s.audioBroken) {
+            demux::StreamType type = demux::StreamType::Ac3;
+            int streamId = -1;
+            switch (wantedFormat) {
+            case DVD_AUDIO_FORMAT_AC3: type = demux::StreamType::Ac3; streamId = 0x80 + wantedPhysical; break;
+            case DVD_AUDIO_FORMAT_MPEG:
+            case DVD_AUDIO_FORMAT_MPEG2_EXT: type = demux::StreamType::MpegAudio; streamId = 0xC0 + wantedPhysical; break;
+            case DVD_AUDIO_FORMAT_LPCM: type = demux::StreamType::Lpcm; streamId = 0xA0 + wantedPhysical; break;
+            case DVD_AUDIO_FORMAT_DTS: type = demux::StreamType::Dts; streamId = 0x88 + wantedPhysical; break;
+            default: break;
+            }
+            if (streamId < 0) {
+                s.audioPhysical = -1;
+            } else if (streamId >= 0 && (wantedPhysical != s.audioPhysical || type != s.audioType)) {
+                try {
+                    if (auto format = AudioFormat::fromStreamId(streamId))
+                        m_audio->setFormat(*format);
+                    s.audioPhysical = wantedPhysical;
+                    s.audioType = type;
+                } catch (const EngineError &e) {
+                    // Play the picture without sound rather than nothing at all.
+                    s.audioBroken = true;
+                    s.audioPhysical = -1;
+                    report(PipelineEvent{PipelineEvent::Kind::Error, 0, 0, 0, 25, e.code(), e.message()});
+                }
+            }
+        }
+
+        switch (event) {
+        case DVDNAV_BLOCK_OK: {
+            s.noDataEvents = 0;
+            demuxer.demux(block.data(), block.size(), [&](const demux::EsPacket &pkt) {
+                switch (pkt.type) {
+                case demux::StreamType::Video: {
+                    VideoItem item;
+                    item.kind = VideoItem::Kind::Data;
+                    item.bytes.assign(pkt.data, pkt.data + pkt.size);
+                    item.pts = s.toTimeline(pkt.pts);
+                    item.dts = s.toTimeline(pkt.dts);
+                    pushVideo(std::move(item), serial, pkt.size);
+                    break;
+                }
+                case demux::StreamType::Subpicture: {
+                    if (!m_overlay)
+                        break;
+                    VideoItem item;
+                    item.kind = VideoItem::Kind::Subpicture;
+                    item.id = pkt.id;
+                    item.bytes.assign(pkt.data, pkt.data + pkt.size);
+                    item.pts = s.toTimeline(pkt.pts);
+                    pushVideo(std::move(item), serial, pkt.size);
+                    break;
+                }
+                case demux::StreamType::Ac3:
+                case demux::StreamType::Dts:
+                case demux::StreamType::Lpcm:
+                case demux::StreamType::MpegAudio: {
+                    if (!m_audio || pkt.type != s.audioType || pkt.id != s.audioPhysical)
+                        break;
+                    const std::int64_t timeline = s.toTimeline(pkt.pts);
+                    // After a seek, sound before the first picture shown is not heard.
+                    if (s.seekTarget >= 0 && timeline >= 0) {
+                        const std::int64_t titleTime = s.titleTimeOf(timeline);
+                        if (titleTime >= 0 && titleTime < s.seekTarget)
+                            break;
+                        s.seekTarget = -1;
+                    }
+                    const AudioPacket packet{pkt.data, pkt.size, timeline >= 0 ? timeline : NoPts, serial};
+                    for (;;) {
+                        if (m_audio->submit(packet, 50ms))
+                            break;
+                        std::lock_guard lock(m_stateMutex);
+                        if (m_stopRequested || m_serial != serial || !m_audio->isRunning()
+                            || m_audio->queuedDuration() < 200ms)
+                            break; // refused for good, not for want of room
+                    }
+                    break;
+                }
+                case demux::StreamType::NavPci:
+                case demux::StreamType::NavDsi:
+                    break; // the navigator has parsed them (DVDNAV_NAV_PACKET)
+                }
+            });
+            break;
+        }
+        case DVDNAV_NAV_PACKET: {
+            auto unit = freshUnit;
+            if (!unit)
+                break;
+            const std::int64_t startPtm = unit->pci.pci_gi.vobu_s_ptm;
+            const std::int64_t endPtm = unit->pci.pci_gi.vobu_e_ptm;
+            if (!s.haveLastEnd || startPtm != s.lastEndPtm) {
+                // A discontinuity (a jump, a cell with its own clock, a menu
+                // looping): the timeline carries on where the last unit ended.
+                s.offset = s.timelineEnd - startPtm;
+            }
+            s.haveLastEnd = true;
+            s.lastEndPtm = endPtm;
+            s.timelineEnd = endPtm + s.offset;
+            unit->timelineStart = startPtm + s.offset;
+            unit->timelineEnd = s.timelineEnd;
+            unit->framesPerSecond = s.framesPerSecond;
+            unit->wide = s.wide;
+            unit->codedHeight = s.codedHeight;
+            unit->titleSet = s.titleSet;
+            s.unit = unit;
+            VideoItem item;
+            item.kind = VideoItem::Kind::Unit;
+            item.unit = unit;
+            pushVideo(std::move(item), serial, 0);
+            break;
+        }
+        case DVDNAV_STILL_FRAME: {
+            const auto *still = reinterpret_cast<const dvdnav_still_event_t *>(block.data());
+            const int seconds = still->length;
+            drainVideo(serial);
+            if (m_audio)
+                m_audio->drain(100ms);
+            report(PipelineEvent{PipelineEvent::Kind::Still, 0, 0, 0, 25, seconds, {}});
+            bool interrupted = false;
+            if (seconds == 0xff) {
+                if (m_options.endOnInfiniteStill) {
+                    m_ended = true;
+                    report(PipelineEvent{PipelineEvent::Kind::Ended, 0, 0, 0, 25, 0, {}});
+                }
+                interrupted = waitForCommand(serial, -1);
+            } else {
+                interrupted = waitForCommand(serial, m_options.paced ? seconds * 1000 : 0);
+            }
+            if (!interrupted) {
+                std::lock_guard navLock(m_navMutex);
+                std::lock_guard lock(m_stateMutex);
+                if (m_serial == serial)
+                    dvdnav_still_skip(nav);
+            }
+            break;
+        }
+        case DVDNAV_WAIT: {
+            drainVideo(serial);
+            std::lock_guard navLock(m_navMutex);
+            std::lock_guard lock(m_stateMutex);
+            if (m_serial == serial)
+                dvdnav_wait_skip(nav);
+            break;
+        }
+        case DVDNAV_HOP_CHANNEL:
+            if (!ownJump) {
+                // The disc jumped by itself (end of a title, a menu command):
+                // what is queued still belongs on screen; show it first.
+                drainVideo(serial);
+            }
+            s.haveLastEnd = false;
+            break;
+        case DVDNAV_SPU_CLUT_CHANGE:
+            if (m_overlay) {
+                VideoItem item;
+                item.kind = VideoItem::Kind::Clut;
+                item.bytes.assign(reinterpret_cast<const std::uint8_t *>(clut),
+                                  reinterpret_cast<const std::uint8_t *>(clut) + sizeof clut);
+                pushVideo(std::move(item), serial, 0);
+            }
+            break;
+        case DVDNAV_STOP:
+            drainVideo(serial);
+            if (m_audio)
+                m_audio->drain(1000ms);
+            m_ended = true;
+            report(PipelineEvent{PipelineEvent::Kind::Ended, 0, 0, 0, 25, 0, {}});
+            waitForCommand(serial, -1);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Video thread
+
+struct PlaybackPipeline::VideoState
+{
+    int serial = -1;
+    std::int64_t target = -1;
+    std::deque<std::shared_ptr<const NavUnit>> units;
+    const NavUnit *lastShownUnit = nullptr;
+    std::shared_ptr<const NavUnit> lastShownUnitRef;
+    int shownTitle = -1;
+    int shownChapter = -1;
+    int shownTitleSet = -1;
+    bool firstAfterFlush = true;      // for the first-picture event
+    bool reanchor = true;             // the next picture starts the clock afresh
+    std::int64_t lastPts = -1;
+    // System clock: timeline position anchorPts at anchorAt.
+    bool anchored = false;
+    std::int64_t anchorPts = 0;
+    Clock::time_point anchorAt;
+};
+
+void PlaybackPipeline::videoLoop()
+{
+    VideoState v;
+    std::unique_ptr<video::VideoDecoder> decoder;
+    try {
+        decoder = std::make_unique<video::VideoDecoder>(
+            video::VideoDecoder::Options{m_options.decoderThreads, m_options.deinterlace});
+    } catch (const EngineError &e) {
+        report(PipelineEvent{PipelineEvent::Kind::Error, 0, 0, 0, 25, e.code(), e.message()});
+        return;
+    }
+    video::FrameScaler scaler;
+
+    const auto stopOrStale = [&] {
+        std::lock_guard lock(m_stateMutex);
+        return m_stopRequested || m_serial != v.serial;
+    };
+
+    // The master clock: the sound being heard while there is sound of this
+    // serial, else the system clock carried on from the last reading.
+    const auto clockNow = [&]() -> std::int64_t {
+        if (m_audio) {
+            const AudioClock ac = m_audio->clock();
+            if (ac.valid && !ac.drained && ac.serial == v.serial && ac.pts90k != NoPts) {
+                v.anchored = true;
+                v.anchorPts = ac.pts90k;
+                v.anchorAt = Clock::now();
+                return ac.pts90k;
+            }
+        }
+        if (!v.anchored)
+            return -1;
+        return v.anchorPts + ticksSince(v.anchorAt);
+    };
+
+    const auto onFrame = [&](const AVFrame *frame) {
+        if (stopOrStale())
+            return;
+        const int fps = v.units.empty() ? 25 : v.units.back()->framesPerSecond;
+        const std::int64_t frameTicks = 90000 / std::max(1, fps);
+        std::int64_t pts = frame->pts;
+        if (pts == AV_NOPTS_VALUE || pts < 0)
+            pts = v.lastPts >= 0 ? v.lastPts + frameTicks : 0;
+        v.lastPts = pts;
+
+        // The unit this picture belongs to: the last one starting at or before it.
+        std::shared_ptr<const NavUnit> unit;
+        for (const auto &u : v.units) {
+            if (u->timelineStart <= pts + frameTicks / 2 || !unit)
+                unit = u;
+        }
+        const std::int64_t titleTime =
+            unit ? std::max<std::int64_t>(0, unit->titleTime90k + (pts - unit->timelineStart)) : 0;
+        if (v.target >= 0) {
+            if (titleTime + frameTicks / 2 < v.target)
+                return; // decoded only to reach the target picture
+            v.target = -1;
+        }
+
+        if (m_options.paced) {
+            std::int64_t now = clockNow();
+            if (v.reanchor || now < 0 || pts - now > 5 * 90000) {
+                // Nothing to follow yet (or a clock far off after a still): start here.
+                v.anchored = true;
+                v.anchorPts = pts;
+                v.anchorAt = Clock::now();
+                now = pts;
+            } else if (now - pts > LateDropTicks) {
+                ++m_framesDropped;
+                return;
+            }
+            v.reanchor = false;
+            for (;;) {
+                if (stopOrStale())
+                    return;
+                if (m_paused.load()) {
+                    // Held: the picture on screen stays. The system clock
+                    // restarts from this picture; the audio clock stood still.
+                    std::unique_lock lock(m_stateMutex);
+                    m_command.wait_for(lock, 20ms);
+                    v.anchored = false;
+                    continue;
+                }
+                now = clockNow();
+                if (now < 0) {
+                    v.anchored = true;
+                    v.anchorPts = pts;
+                    v.anchorAt = Clock::now();
+                    now = pts;
+                }
+                if (pts <= now)
+                    break;
+                const std::int64_t wait = std::min(pts - now, WaitSliceTicks);
+                std::this_thread::sleep_for(std::chrono::microseconds(wait * 100 / 9));
+            }
+        }
+
+        const bool wide = unit ? unit->wide : false;
+        const QSize display = video::displaySizeFor(frame->height, wide);
+        video::VideoPicture picture;
+        picture.displaySize = display;
+        picture.titleTime90k = titleTime;
+        picture.timeline90k = pts;
+        picture.title = unit ? unit->title : 0;
+        picture.wide = wide;
+        if (m_overlay && unit && unit.get() != v.lastShownUnit)
+            m_overlay->unitShown(unit->pci, unit->timelineStart);
+        const QSize size = m_video ? m_video->pictureSize(display) : QSize();
+        if (!size.isEmpty()) {
+            picture.image = scaler.scale(frame, size);
+            if (m_overlay && !picture.image.isNull())
+                m_overlay->paint(picture.image, QSize(frame->width, frame->height), pts);
+            if (!picture.image.isNull())
+                m_video->present(picture);
+        }
+        ++m_framesShown;
+
+        const int title = unit ? unit->title : 0;
+        const int chapter = unit ? unit->chapter : 0;
+        const int fpsShown = unit ? unit->framesPerSecond : 25;
+        {
+            std::lock_guard lock(m_stateMutex);
+            if (m_serial == v.serial)
+                m_shown = ShownPosition{true, title, chapter, titleTime, fpsShown, wide, pts};
+        }
+        const bool firstPicture = v.firstAfterFlush;
+        v.firstAfterFlush = false;
+        if (firstPicture)
+            report(PipelineEvent{PipelineEvent::Kind::FirstPicture, title, chapter, titleTime, fpsShown, 0, {}});
+        if (unit && (title != v.shownTitle || (unit->titleSet != v.shownTitleSet))) {
+            const bool titleChanged = title != v.shownTitle;
+            v.shownTitle = title;
+            v.shownTitleSet = unit->titleSet;
+            if (titleChanged)
+                report(PipelineEvent{PipelineEvent::Kind::TitleChange, title, chapter, titleTime, fpsShown, 0, {}});
+            report(PipelineEvent{PipelineEvent::Kind::TitleInfo, title, chapter, titleTime, fpsShown, 0, {}});
+        }
+        if (unit && chapter != v.shownChapter) {
+            v.shownChapter = chapter;
+            if (title > 0)
+                report(PipelineEvent{PipelineEvent::Kind::ChapterStart, title, chapter, titleTime, fpsShown, 0, {}});
+        }
+        if (unit && unit.get() != v.lastShownUnit) {
+            v.lastShownUnit = unit.get();
+            v.lastShownUnitRef = unit;
+            report(PipelineEvent{PipelineEvent::Kind::Time, title, chapter, titleTime, fpsShown, 0, {}});
+        }
+    };
+
+    for (;;) {
+        {
+            std::lock_guard lock(m_stateMutex);
+            if (m_stopRequested)
+                return;
+        }
+        std::optional<VideoItem> item = m_videoQueue->pop(50ms);
+        if (!item)
+            continue;
+        int serial = 0;
+        std::int64_t target = -1;
+        {
+            std::lock_guard lock(m_stateMutex);
+            if (m_stopRequested)
+                return;
+            serial = m_serial;
+            target = m_seekTarget;
+        }
+        if (serial != v.serial) {
+            // First item after a flush: nothing of before may show.
+            v.serial = serial;
+            v.target = target;
+            v.units.clear();
+            v.lastPts = -1;
+            v.firstAfterFlush = true;
+            v.reanchor = true;
+            v.anchored = false;
+            decoder->reset();
+            if (m_overlay)
+                m_overlay->reset();
+        }
+        switch (item->kind) {
+        case VideoItem::Kind::Data:
+            decoder->decode(item->bytes.data(), item->bytes.size(), item->pts >= 0 ? item->pts : AV_NOPTS_VALUE,
+                            item->dts >= 0 ? item->dts : AV_NOPTS_VALUE, onFrame);
+            break;
+        case VideoItem::Kind::Unit:
+            v.units.push_back(item->unit);
+            while (v.units.size() > 16)
+                v.units.pop_front();
+            break;
+        case VideoItem::Kind::Subpicture:
+            if (m_overlay)
+                m_overlay->subpicturePacket(item->id, item->bytes.data(), item->bytes.size(), item->pts);
+            break;
+        case VideoItem::Kind::Clut:
+            if (m_overlay && item->bytes.size() == 64) {
+                std::uint32_t clut[16];
+                std::copy_n(reinterpret_cast<const std::uint32_t *>(item->bytes.data()), 16, clut);
+                m_overlay->colourTable(clut);
+            }
+            break;
+        case VideoItem::Kind::Drain:
+            decoder->drain(onFrame);
+            // The still's picture stays; the clock starts afresh after it.
+            v.anchored = false;
+            v.reanchor = true;
+            {
+                std::lock_guard lock(m_stateMutex);
+                m_drainDone = std::max(m_drainDone, item->id);
+                m_command.notify_all();
+            }
+            break;
+        }
+    }
+}
+
+} // namespace velmora::core

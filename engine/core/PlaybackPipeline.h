@@ -1,0 +1,190 @@
+#pragma once
+// The playback machinery under the engine: the navigation thread, the
+// demultiplexer, the video thread with its decoder, and the master clock.
+//
+//   navigation thread   loops on dvdnav_get_next_block, handles every event,
+//                       demultiplexes data blocks, feeds the audio player and
+//                       the video queue. NAV packets travel through the video
+//                       queue with the data, so the time and highlight of what
+//                       is on screen come from the unit being shown.
+//   video thread        decodes, deinterlaces, waits for each picture's time
+//                       on the master clock (the audio clock while sound
+//                       plays, else the system clock), drops late pictures,
+//                       scales to the output's size and presents.
+//   audio thread        inside AudioPlayer (engine/audio).
+//
+// Time stamps on a DVD restart at every loop of a menu and jump at cell
+// boundaries; the navigation thread rebases them onto one continuous
+// timeline (90 kHz) before anything downstream sees them. Every seek, jump
+// and menu call flushes the queues under a new serial.
+//
+// Threads: construct, start(), stop(), the navigation commands and
+// setPaused() on one control thread (the engine's UI thread). The read-only
+// queries may be called from any thread. The event handler is called on the
+// engine's threads (navigation or video), never under a pipeline lock held by
+// a caller; it must not call back into the pipeline's control functions.
+//
+// Ownership: borrows the navigator, the video output, the audio player and
+// the overlay; they must outlive the pipeline (stop() is enough).
+
+#include "engine/core/BoundedQueue.h"
+#include "engine/nav/DvdNavigator.h"
+
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace velmora {
+class AudioPlayer;
+namespace video { class VideoOutput; }
+}
+
+namespace velmora::core {
+
+class PictureOverlay;
+struct VideoItem;
+
+struct PipelineEvent
+{
+    enum class Kind {
+        Time,            // a unit's first picture is on screen: titleTime90k
+        TitleChange,     // the picture on screen belongs to another title (title; 0 = a menu)
+        ChapterStart,    // ... to another chapter
+        TitleInfo,       // title, title set or streams changed
+        FirstPicture,    // the first picture after start or a flush
+        Still,           // a still began (still seconds in chapter; 255 = until the user acts)
+        Ended,           // the disc's playback ended (STOP)
+        Error,           // playback ended with an error (code, message)
+    };
+    Kind kind = Kind::Time;
+    int title = 0;
+    int chapter = 0;
+    std::int64_t titleTime90k = 0;
+    int framesPerSecond = 25;
+    std::int32_t code = 0;
+    QString message;
+};
+
+// What is on screen now, as far as the video thread has shown it.
+struct ShownPosition
+{
+    bool valid = false;       // something has been shown since start or the last flush
+    int title = 0;            // 0 in menus
+    int chapter = 0;
+    std::int64_t titleTime90k = 0;
+    int framesPerSecond = 25;
+    bool wide = false;
+    std::int64_t timeline90k = 0;
+};
+
+class PlaybackPipeline
+{
+public:
+    struct Options
+    {
+        bool paced = true;            // false: as fast as the machine goes (tools)
+        int decoderThreads = 0;       // 0: automatic
+        bool deinterlace = true;
+        bool endOnInfiniteStill = false; // tools: an infinite still ends playback
+    };
+    using EventHandler = std::function<void(const PipelineEvent &)>;
+
+    PlaybackPipeline(nav::DvdNavigator &navigator, video::VideoOutput *video, AudioPlayer *audio, Options options,
+                     EventHandler handler);
+    ~PlaybackPipeline();
+    PlaybackPipeline(const PlaybackPipeline &) = delete;
+    PlaybackPipeline &operator=(const PlaybackPipeline &) = delete;
+
+    // Before start(): the subpicture/highlight hook (may stay null).
+    void setOverlay(PictureOverlay *overlay) { m_overlay = overlay; }
+
+    // Starts the threads; playback goes on from wherever the navigator stands
+    // (the disc's first-play program for a fresh one). Throws
+    // EngineError(NoDecoder) when the MPEG-2 decoder is missing.
+    void start();
+    // Joins every thread (within about 50 ms). Idempotent.
+    void stop();
+    bool isRunning() const { return m_running; }
+
+    void setPaused(bool paused);
+    bool isPaused() const { return m_paused.load(); }
+
+    // ---- navigation: control thread; throw EngineError when refused ----
+    void playTitle(int title);
+    void playChapter(int title, int chapter);
+    // Plays the current title from target (90 kHz title time), showing the
+    // first picture at or after it.
+    void playAtTime(std::int64_t target90k);
+    void nextChapter();
+    void prevChapter();
+    void menuCall(int menu);
+    // The logical audio stream to play; -1: the navigator's choice.
+    void selectAudioStream(int logical);
+
+    // ---- any thread ----
+    ShownPosition shown() const;
+    // Where the navigator reads now: title (0 outside titles) and chapter.
+    void navigatorPosition(int *title, int *chapter, bool *inTitle) const;
+    // Frames shown, dropped late, decoded (for tools and tests).
+    int framesShown() const { return m_framesShown.load(); }
+    int framesDropped() const { return m_framesDropped.load(); }
+    bool ended() const { return m_ended.load(); }
+
+private:
+    struct NavState;
+    struct VideoState;
+    void navLoop();
+    void videoLoop();
+    // Control thread, navigation lock held: start a new serial; the video
+    // thread hides pictures before target (title time, -1 for none).
+    void flushLocked(std::int64_t target90k);
+    // Navigation thread: pushes an item, waiting for room while the serial holds.
+    bool pushVideo(VideoItem &&item, int serial, std::size_t cost);
+    // Navigation thread: sends a drain marker and waits until the video thread has shown everything before it.
+    bool drainVideo(int serial);
+    // Navigation thread: waits until the serial changes, stop, or timeout (<0: forever). True when the serial changed or stop.
+    bool waitForCommand(int serial, int timeoutMs);
+    void report(PipelineEvent event);
+    template <class F> void jump(const char *what, F &&call, std::int64_t target90k);
+
+    nav::DvdNavigator &m_navigator;
+    video::VideoOutput *m_video;
+    AudioPlayer *m_audio;
+    PictureOverlay *m_overlay = nullptr;
+    const Options m_options;
+    EventHandler m_handler;
+
+    // m_navMutex guards every call on the navigator (libdvdnav is not ours to
+    // trust across threads) and the fields below it.
+    mutable std::mutex m_navMutex;
+    int m_audioChoice = -1;       // logical audio stream chosen by the user, -1 none
+
+    // m_stateMutex guards the fields below; m_command is signalled on every
+    // flush, stop, and when the video thread acknowledges a drain.
+    // Lock order: m_navMutex, then m_stateMutex, then a queue's own mutex.
+    mutable std::mutex m_stateMutex;
+    std::condition_variable m_command;
+    int m_serial = 0;
+    std::int64_t m_seekTarget = -1;   // title time to show first, for m_serial
+    bool m_ownJump = false;           // the next HOP_CHANNEL is a jump we flushed for
+    bool m_stopRequested = false;
+    int m_drainRequested = 0;         // id of the last drain marker sent
+    int m_drainDone = 0;              // id of the last drain marker the video thread finished
+    ShownPosition m_shown;
+
+    std::unique_ptr<BoundedQueue<VideoItem>> m_videoQueue;
+    std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_ended{false};
+    std::atomic<int> m_framesShown{0};
+    std::atomic<int> m_framesDropped{0};
+    bool m_running = false;           // control thread only
+    std::thread m_navThread;
+    std::thread m_videoThread;
+};
+
+} // namespace velmora::core

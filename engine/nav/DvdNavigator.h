@@ -1,0 +1,59 @@
+#pragma once
+// The DVD navigator: libdvdnav's handle, owned, with its errors turned into
+// text and its logging routed to our log (never to standard output).
+//
+// Threads: a DvdNavigator is not thread-safe. Its owner serialises every call
+// (the playback pipeline holds its navigation lock around each one). The
+// object may be created on one thread and used on another.
+
+#include "engine/nav/DiscInfo.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+struct dvdnav_s;
+
+namespace velmora::nav {
+
+struct OpenError
+{
+    std::int32_t code = 0;   // a velmora::ErrorCode value
+    QString message;         // short, for the user: "No DVD found in PATH"
+};
+
+class DvdNavigator
+{
+public:
+    // Opens a disc folder, its VIDEO_TS folder, an ISO image or a device.
+    // Empty path: the first of /dev/dvd, /dev/sr0 that exists. On failure
+    // returns null and fills error. Installs our logger before libdvdread
+    // opens anything, sets PGC-based positioning and the language
+    // preferences of the current locale.
+    static std::unique_ptr<DvdNavigator> open(const QString &path, OpenError *error);
+
+    ~DvdNavigator();
+    DvdNavigator(const DvdNavigator &) = delete;
+    DvdNavigator &operator=(const DvdNavigator &) = delete;
+
+    // The resolved source path (the device chosen for an empty path).
+    const QString &path() const { return m_path; }
+    // The disc's structure, read when it was opened.
+    const DiscInfo &info() const { return m_info; }
+
+    // The raw handle, for the pipeline's calls. Same threading rule.
+    dvdnav_s *handle() const { return m_nav.get(); }
+    // libdvdnav's text for the last failure on this handle.
+    QString lastError() const;
+
+private:
+    struct Closer { void operator()(dvdnav_s *nav) const; };
+    DvdNavigator(std::unique_ptr<dvdnav_s, Closer> nav, QString path);
+    void readInfo();
+
+    std::unique_ptr<dvdnav_s, Closer> m_nav;
+    QString m_path;
+    DiscInfo m_info;
+};
+
+} // namespace velmora::nav

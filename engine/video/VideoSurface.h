@@ -1,0 +1,56 @@
+#pragma once
+// The on-screen video output: the "DVD" control of the video window.
+//
+// A plain QWidget that paints the latest picture letterboxed in black, or a
+// short line of text when there is nothing to play ("No DVD found in PATH").
+// The engine's video thread scales each picture straight to the letterbox
+// size the widget last reported and hands it over; the widget only copies it
+// to the screen.
+//
+// Threads: the widget lives on the UI thread. pictureSize() and present()
+// are called from the video thread; they touch only the fields guarded by
+// m_mutex and post the repaint to the UI thread.
+
+#include "engine/video/VideoOutput.h"
+
+#include <QWidget>
+#include <mutex>
+
+namespace velmora::video {
+
+class VideoSurface : public QWidget, public VideoOutput
+{
+    Q_OBJECT
+public:
+    explicit VideoSurface(QWidget *parent = nullptr);
+    ~VideoSurface() override;
+
+    QSize pictureSize(const QSize &displaySize) override;
+    void present(const VideoPicture &picture) override;
+    void clear() override;
+    void showMessage(const QString &text) override;
+
+    // UI thread: the picture on screen (null when none), for tests and screenshots.
+    QImage currentImage() const;
+    QString message() const;
+
+signals:
+    // UI thread: a new picture reached the screen (after its repaint was queued).
+    void pictureShown();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void requestRepaint();
+
+    // m_mutex guards the fields below; taken briefly by the UI and video threads.
+    mutable std::mutex m_mutex;
+    QImage m_image;
+    QString m_message;
+    QSize m_bounds;           // widget size, as the UI thread last saw it
+    bool m_repaintPending = false;
+};
+
+} // namespace velmora::video
