@@ -102,9 +102,13 @@ double ProgressBar::twipsPerPixel() const
 double ProgressBar::twipsWidth() const { return width() * twipsPerPixel(); }
 double ProgressBar::twipsHeight() const { return height() * twipsPerPixel(); }
 
-QRectF ProgressBar::backgroundRect() const { return {BoxLeft, BoxTop, m_bgWidth, m_bgHeight}; }
-QRectF ProgressBar::barRect() const { return {BarLeft, BarTop, m_barWidth, m_barHeight}; }
-QRectF ProgressBar::sliderRect() const { return {m_sliderLeft, SliderTop, SliderWidth, m_sliderHeight}; }
+// The box, the bar's height and the slider's height follow the control's size.
+QRectF ProgressBar::backgroundRect() const
+{
+    return {BoxLeft, BoxTop, twipsWidth() - BoxInset, twipsHeight() - BoxInset};
+}
+QRectF ProgressBar::barRect() const { return {BarLeft, BarTop, m_barWidth, twipsHeight() - BarInset}; }
+QRectF ProgressBar::sliderRect() const { return {m_sliderLeft, SliderTop, SliderWidth, twipsHeight()}; }
 
 // ---- Properties ----
 
@@ -235,9 +239,10 @@ void ProgressBar::ApplyColours()
 
 void ProgressBar::UpdateBar()
 {
+    syncGeometry();
     if (m_maxValue < 1)
         return;
-    const double fullBar = m_bgWidth - BarShortfall;
+    const double fullBar = backgroundRect().width() - BarShortfall;
     m_stepWidth = toInt16(fullBar / m_maxValue);
     if (m_value > 0 && m_value < m_maxValue) {
         const qint32 length = qint32(m_value) * qint32(m_stepWidth);
@@ -303,6 +308,7 @@ void ProgressBar::updateSeekTime()
 
 void ProgressBar::MouseDown(double x)
 {
+    syncGeometry();
     if (m_allowSeek && m_allowSlider) {
         m_dragging = true;
         placeSlider(x);
@@ -314,6 +320,7 @@ void ProgressBar::MouseDown(double x)
 
 void ProgressBar::MouseMove(double x)
 {
+    syncGeometry();
     if (m_dragging) {
         placeSlider(x);
         update();
@@ -325,6 +332,7 @@ void ProgressBar::MouseUp(double x)
 {
     if (!m_allowSeek)
         return;
+    syncGeometry();
     try {
         // The seek comes first; the bar moves only once the engine took it.
         if (SeekTime.isEmpty())
@@ -386,10 +394,16 @@ void ProgressBar::resizeEvent(QResizeEvent *event)
         resize(1, height());
         return;
     }
-    m_bgWidth = twipsWidth() - BoxInset;
-    m_bgHeight = twipsHeight() - BoxInset;
-    m_barHeight = twipsHeight() - BarInset;
-    m_sliderHeight = twipsHeight();
+    syncGeometry();
+}
+
+void ProgressBar::syncGeometry()
+{
+    // Qt holds back resize events of hidden widgets; the shapes follow the
+    // size whether or not the control has been shown yet.
+    if (m_syncedSize == size())
+        return;
+    m_syncedSize = size();
     // Keep the step width in line with the new box.
     try {
         UpdateBar();
@@ -399,6 +413,7 @@ void ProgressBar::resizeEvent(QResizeEvent *event)
 
 void ProgressBar::paintEvent(QPaintEvent *)
 {
+    syncGeometry();
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     const double tpp = twipsPerPixel();

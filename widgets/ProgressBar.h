@@ -139,6 +139,7 @@ private:
     void placeSlider(double x);
     void updateSeekTime();
     void resetAfterFailure();
+    void syncGeometry();
     void setColour(int &member, int colour, const char *name);
 
     // Properties.
@@ -155,15 +156,12 @@ private:
     int m_sliderFillColour = DefaultSliderFillColour;
 
     // Shapes, in twips.
-    double m_bgWidth = 0;
-    double m_bgHeight = 0;
     double m_barWidth = 0;
-    double m_barHeight = 0;
     bool m_barVisible = false;
     double m_sliderLeft = 0;
-    double m_sliderHeight = 0;
     bool m_sliderVisible = false;
 
+    QSize m_syncedSize{-1, -1};
     qint16 m_stepWidth = 0;
     bool m_dragging = false;
     std::function<void(const QString &)> m_playAtTime;
