@@ -187,19 +187,42 @@ int AlsaOutput::write(const std::int16_t *samples, int frames)
     }
 }
 
+std::int64_t AlsaOutput::bufferedFrames()
+{
+    const snd_pcm_sframes_t avail = snd_pcm_avail_update(m_pcm.get());
+    if (avail < 0)
+        return 0;
+    return std::max<std::int64_t>(std::int64_t(m_bufferFrames) - avail, 0);
+}
+
 std::int64_t AlsaOutput::delayFrames()
 {
     snd_pcm_t *pcm = m_pcm.get();
     if (!pcm)
         return 0;
+    const snd_pcm_state_t state = snd_pcm_state(pcm);
+    // Not started yet (or held): everything in the buffer is still to come.
+    // Sound-server plugins refuse snd_pcm_delay() before the first start.
+    if (state == SND_PCM_STATE_PREPARED || state == SND_PCM_STATE_PAUSED)
+        return bufferedFrames();
+    if (state != SND_PCM_STATE_RUNNING && state != SND_PCM_STATE_DRAINING) {
+        if (state == SND_PCM_STATE_XRUN || state == SND_PCM_STATE_SUSPENDED)
+            recover(state == SND_PCM_STATE_XRUN ? -EPIPE : -ESTRPIPE);
+        return 0;
+    }
     snd_pcm_sframes_t delay = 0;
     const int err = snd_pcm_delay(pcm, &delay);
-    if (err < 0) {
-        // An underrun shows here first; after recovery the buffer is empty.
+    if (err == -EPIPE || err == -ESTRPIPE) {
         recover(err);
         return 0;
     }
-    return std::max<snd_pcm_sframes_t>(delay, 0);
+    // The PulseAudio plugin reads 0 for a while after a start and now and
+    // then later, while its buffer is plainly not empty. What is still in
+    // the buffer has certainly not been heard: never report less.
+    const std::int64_t buffered = bufferedFrames();
+    if (err < 0)
+        return buffered;
+    return std::max<std::int64_t>(delay, buffered);
 }
 
 void AlsaOutput::setPaused(bool paused)

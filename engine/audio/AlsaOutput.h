@@ -42,6 +42,8 @@ private:
     // Brings the stream back after an underrun or a suspend; false when it
     // cannot. `err` is the negative ALSA error that showed the problem.
     bool recover(int err);
+    // Frames in the ALSA buffer not yet taken by the device.
+    std::int64_t bufferedFrames();
 
     QString m_device;
     std::unique_ptr<snd_pcm_t, PcmCloser> m_pcm;

@@ -1,3 +1,5 @@
 #include "engine/audio/AudioLog.h"
 
-Q_LOGGING_CATEGORY(lcAudio, "velmora.audio")
+// Debug messages (device details, underruns) only when asked for with
+// QT_LOGGING_RULES="velmora.audio.debug=true".
+Q_LOGGING_CATEGORY(lcAudio, "velmora.audio", QtInfoMsg)

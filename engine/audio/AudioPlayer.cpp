@@ -70,6 +70,14 @@ void AudioPlayer::stop()
     m_changed.notify_all();
     if (m_thread.joinable())
         m_thread.join();
+    {
+        // The thread may have published once more before it saw the stop.
+        std::lock_guard lock(m_mutex);
+        m_clockValid = false;
+        m_lastReported = NoPts;
+        m_writtenEndPts = NoPts;
+        m_deviceEmpty = true;
+    }
     m_current = AudioChunk{};
     m_currentOffset = 0;
     if (m_output->isOpen()) {
@@ -183,9 +191,14 @@ void AudioPlayer::flush(int serial)
 std::int64_t AudioPlayer::extrapolatedLocked(SteadyClock::time_point now) const
 {
     std::int64_t pts = m_clockPts;
-    if (!m_paused) {
+    // Between two measurements the device plays on at real time, but only
+    // if it was seen moving: a sound server that holds a new stream back,
+    // or a device that stalls, must not drag the picture ahead. Even then
+    // no further than a measurement or two could be late.
+    if (!m_paused && m_clockAdvancing) {
         const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - m_clockMeasuredAt);
-        pts += std::max<std::int64_t>(elapsed.count(), 0) * TicksPerSecond / 1'000'000;
+        const std::int64_t us = std::clamp<std::int64_t>(elapsed.count(), 0, MaxExtrapolationMs * 1000);
+        pts += us * TicksPerSecond / 1'000'000;
     }
     // The device cannot play what it was never given.
     return std::min(pts, m_writtenEndPts);
@@ -375,9 +388,15 @@ void AudioPlayer::publishPosition(std::int64_t writtenFrames, std::int64_t delay
         m_deviceEmpty = delayFrames == 0;
         if (m_threadEndPts != NoPts) {
             m_writtenEndPts = m_threadEndPts;
-            m_clockPts = m_threadEndPts - framesToTicks(delayFrames);
-            m_clockMeasuredAt = SteadyClock::now();
-            m_clockValid = true;
+            // Paused, the clock stays where pause() froze it; a write still
+            // in flight when the pause came must not move it.
+            if (!m_paused) {
+                const std::int64_t heard = m_threadEndPts - framesToTicks(delayFrames);
+                m_clockAdvancing = m_clockValid && heard > m_clockPts;
+                m_clockPts = heard;
+                m_clockMeasuredAt = SteadyClock::now();
+                m_clockValid = true;
+            }
         }
     }
     m_changed.notify_all();

@@ -121,6 +121,8 @@ public:
 
     // The audio thread wakes at least this often to notice commands.
     static constexpr int IdleWaitMs = 10;
+    // Longest the clock runs on the system clock between two measurements.
+    static constexpr int MaxExtrapolationMs = 40;
 
 private:
     using SteadyClock = std::chrono::steady_clock;
@@ -178,6 +180,7 @@ private:
     std::int64_t m_clockPts = NoPts;      // heard at m_clockMeasuredAt
     std::int64_t m_writtenEndPts = NoPts; // end of the last frame written
     SteadyClock::time_point m_clockMeasuredAt;
+    bool m_clockAdvancing = false;               // the last measurement moved
     bool m_deviceEmpty = true;                   // the device's delay read 0
     mutable std::int64_t m_lastReported = NoPts; // keeps clock() monotonic per serial
 };

@@ -96,57 +96,6 @@ void verifyTone(const Wav &wav, double freq)
     }
 }
 
-// DVD LPCM: 3 header bytes, then big-endian samples; 24-bit samples come in
-// groups of two frames whose top 16 bits lead and whose low bytes follow.
-QByteArray lpcmPacket(const std::vector<std::int32_t> &samples24, int channels, int bits, int rate)
-{
-    const int rateCode = rate == 96000 ? 1 : rate == 44100 ? 2 : rate == 32000 ? 3 : 0;
-    const int quant = bits == 24 ? 2 : bits == 20 ? 1 : 0;
-    QByteArray out;
-    out.append(char(0x05)); // frame number; no emphasis, not muted
-    out.append(char((quant << 6) | (rateCode << 4) | (channels - 1)));
-    out.append(char(0x80)); // dynamic range: unity
-    if (bits == 16) {
-        for (std::int32_t s : samples24) {
-            const std::int32_t v = s >> 8;
-            out.append(char((v >> 8) & 0xFF));
-            out.append(char(v & 0xFF));
-        }
-        return out;
-    }
-    const std::size_t group = 2 * std::size_t(channels);
-    for (std::size_t g = 0; g + group <= samples24.size(); g += group) {
-        for (std::size_t i = 0; i < group; ++i) {
-            out.append(char((samples24[g + i] >> 16) & 0xFF));
-            out.append(char((samples24[g + i] >> 8) & 0xFF));
-        }
-        for (std::size_t i = 0; i < group; ++i)
-            out.append(char(samples24[g + i] & 0xFF));
-    }
-    return out;
-}
-
-// A tone as DVD LPCM packets of about 2000 bytes, each stamped with the
-// time of its first sample, starting at sample `firstFrame` of the tone.
-std::vector<EsPacket> lpcmTone(double freq, int rate, int bits, int channels, double seconds, std::int64_t firstPts,
-                               std::int64_t firstFrame = 0)
-{
-    const int framesPerPacket = bits == 16 ? 1000 / channels : 664 / channels; // whole groups of two frames
-    const std::int64_t total = std::int64_t(seconds * rate);
-    std::vector<EsPacket> packets;
-    for (std::int64_t at = 0; at < total; at += framesPerPacket) {
-        const std::int64_t n = std::min<std::int64_t>(framesPerPacket, total - at);
-        std::vector<std::int32_t> s24(std::size_t(n) * channels);
-        for (std::int64_t i = 0; i < n; ++i) {
-            const double v = 0.5 * 8388607.0 * std::sin(2 * std::numbers::pi * freq * double(firstFrame + at + i) / rate);
-            for (int c = 0; c < channels; ++c)
-                s24[std::size_t(i) * channels + c] = std::int32_t(std::lround(v));
-        }
-        packets.push_back({lpcmPacket(s24, channels, bits, rate), firstPts + at * TicksPerSecond / rate});
-    }
-    return packets;
-}
-
 } // namespace
 
 class TestAudioDecoder : public QObject
