@@ -36,7 +36,8 @@ std::optional<int> handleCommandLine(const QStringList &args)
                                  QStringLiteral("A DVD folder, its VIDEO_TS folder, an ISO image or a device."),
                                  QStringLiteral("[PATH]"));
 
-    if (!parser.parse(args)) {
+    // The parser expects the program's name first.
+    if (!parser.parse(QStringList{QCoreApplication::applicationName().toLower()} + args)) {
         print(stderr, parser.errorText() + u'\n' + parser.helpText());
         return 2;
     }

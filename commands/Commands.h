@@ -76,6 +76,7 @@ void setMessageBoxFunction(MessageBoxFunction show); // nullptr restores the def
 void showCriticalMessage(const QString &text, const QString &title);
 
 // ---- Command line ----
+// args: the arguments after the program's name.
 // --help and --version print their answer and return the exit status the
 // program ends with; an unknown option prints the usage to stderr and returns
 // 2. Otherwise returns nothing and, when a PATH is given (a disc folder, a

@@ -12,6 +12,7 @@
 
 #include <QCursor>
 #include <QPalette>
+#include <QPointer>
 #include <QWindow>
 
 #include <cstdio>
@@ -199,7 +200,11 @@ void Res::clso()
     quietly([] { releaseRegStore(); });
     // Deleting the video window deletes its engine: playback threads are
     // joined and the sound device is closed before the process ends.
-    quietly([] { unloadForm4(); });
+    quietly([] {
+        QPointer<Form4> video = form4Loaded() ? &form4() : nullptr;
+        unloadForm4();
+        delete video.data(); // now, not when the event loop would have run
+    });
     quietly([] {
         if (form6Loaded())
             form6().Seek->setValue(1);

@@ -67,6 +67,18 @@ public:
         return *e;
     }
 
+    // The engine calls without the surface placements (Move) that showing
+    // and resizing the video window makes.
+    static QStringList calls()
+    {
+        QStringList out;
+        for (const QString &c : engine().calls) {
+            if (!c.startsWith(QLatin1String("Move(")))
+                out << c;
+        }
+        return out;
+    }
+
     // Runs f while a timer closes the first modal dialog or popup that opens.
     template <class F>
     static void whileClosing(F f, std::function<void(QWidget *)> close)
