@@ -180,12 +180,15 @@ void showAbout(QWidget *owner)
 void showHelp(QWidget *owner)
 {
     auto &form = helpInstance();
-    if (!form) {
+    const bool created = !form;
+    if (created) {
         form = new Hlp(owner ? owner->window() : nullptr);
         form->setWindowIcon(ownerIcon(owner));
-        form->cen(); // on the owner's screen, now that it has one
     }
     bringForward(form);
+    // Once more now that it is on screen: its frame is part of its size.
+    if (created)
+        form->cen();
 }
 
 Abt *aboutForm()

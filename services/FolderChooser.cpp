@@ -97,12 +97,18 @@ QString BrowseForFolder(QWidget *owner, const QString &prompt, const QString &st
     const QString first = startFolder(start);
     dialog.setDirectory(first);
     status->setText(QDir::toNativeSeparators(first));
-    QObject::connect(&dialog, &QFileDialog::currentChanged, status, [status](const QString &path) {
-        status->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
-    });
-    QObject::connect(&dialog, &QFileDialog::directoryEntered, status, [status](const QString &path) {
-        status->setText(QDir::toNativeSeparators(path));
-    });
+    // What Choose would return right now: the selected or typed folder, or
+    // the folder being shown.
+    auto showSelection = [&dialog, status] {
+        const QStringList files = dialog.selectedFiles();
+        const QString path = files.isEmpty() ? dialog.directory().absolutePath() : files.first();
+        status->setText(QDir::toNativeSeparators(QDir::cleanPath(path)));
+    };
+    QObject::connect(&dialog, &QFileDialog::currentChanged, status, showSelection);
+    QObject::connect(&dialog, &QFileDialog::directoryEntered, status, showSelection);
+    // Selections made without moving the current item show up in the name box.
+    if (auto *name = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+        QObject::connect(name, &QLineEdit::textChanged, status, showSelection);
 
     if (dialog.exec() != QDialog::Accepted)
         return QString();

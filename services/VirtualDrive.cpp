@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <climits>
@@ -58,7 +59,7 @@ Fd openLinkFolder(bool create)
 {
     const QByteArray path = QFile::encodeName(linkFolder());
     if (create) {
-        QDir().mkpath(QFile::decodeName(path) + QStringLiteral("/.."));
+        QDir().mkpath(QFileInfo(QFile::decodeName(path)).absolutePath());
         ::mkdir(path.constData(), 0700);
     }
     Fd fd(new int(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
