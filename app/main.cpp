@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
 #endif
 
 #ifdef VELMORA_HAVE_COMMANDS
-    if (const std::optional<int> status = velmora::handleCommandLine(QApplication::arguments()))
+    if (const std::optional<int> status = velmora::handleCommandLine(QApplication::arguments().mid(1)))
         return *status;
 #endif
 

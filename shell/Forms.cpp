@@ -2,6 +2,7 @@
 
 #include "Form4.h"
 #include "Form6.h"
+#include "ShellLinks.h"
 #include "engine/NullEngine.h"
 #include "widgets/ProgressBar.h"
 #include "widgets/TimeLabel.h"
@@ -22,6 +23,7 @@ void installSources()
     // The time routines read the video window's caption and drive the
     // panel's seek bar; both windows are created on first reference.
     setVDriveSources([] { return form4().lTime->text(); }, [] { return form6().Seek; });
+    installVideoWindowRebuilder();
 }
 
 } // namespace

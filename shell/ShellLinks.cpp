@@ -24,6 +24,7 @@
 #endif
 #ifdef VELMORA_HAVE_SERVICES
 #include "services/DragWindow.h"
+#include "services/FolderChooser.h"
 #include "services/Mixer.h"
 #include "services/Settings.h"
 #include "services/StreamDescriptions.h"
@@ -85,6 +86,18 @@ bool subtitlesWanted()
 #else
     // The menu's default: subtitles shown.
     return true;
+#endif
+}
+
+void installVideoWindowRebuilder()
+{
+#ifdef VELMORA_HAVE_SERVICES
+    setVideoWindowRebuilder([]() -> DvdEngine * {
+        unloadForm4();
+        Form4 &video = form4();
+        video.show();
+        return video.DVD;
+    });
 #endif
 }
 

@@ -25,6 +25,9 @@ void popupContextMenu(QWidget *owner);
 // True when the menu's "show subtitles" item is checked.
 bool subtitlesWanted();
 
+// Lets the folder chooser rebuild the video window (unload, load, show).
+void installVideoWindowRebuilder();
+
 // Moves a borderless window with the mouse while the left button is held.
 void dragWindow(QWidget *window);
 
