@@ -133,6 +133,31 @@ bool AudioPlayer::submit(const AudioPacket &packet, std::chrono::milliseconds ma
     return true;
 }
 
+void AudioPlayer::endOfStream(std::chrono::milliseconds maxWait)
+{
+    int serial = 0;
+    int flushCount = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_running || !m_decoder)
+            return;
+        serial = m_serial;
+        flushCount = m_flushCount;
+    }
+    if (flushCount != m_decoderFlushCount) {
+        // Flushed since the last packet: what the decoder holds is stale.
+        m_decoder->reset();
+        m_decoderFlushCount = flushCount;
+        return;
+    }
+    m_decoded.clear();
+    m_decoder->finish(m_decoded, serial);
+    for (AudioChunk &chunk : m_decoded) {
+        if (!enqueue(std::move(chunk), maxWait))
+            return;
+    }
+}
+
 bool AudioPlayer::submitChunk(AudioChunk chunk, std::chrono::milliseconds maxWait)
 {
     return enqueue(std::move(chunk), maxWait);

@@ -95,6 +95,10 @@ public:
     // or still no room after maxWait.
     bool submit(const AudioPacket &packet,
                 std::chrono::milliseconds maxWait = std::chrono::milliseconds::max());
+    // No more packets for a while (a still, a WAIT, the end of the title):
+    // decodes what the decoder still holds back (a codec parser keeps the
+    // last frame until it sees the next one) and queues it.
+    void endOfStream(std::chrono::milliseconds maxWait = std::chrono::milliseconds::max());
     // Queues sound that is already decoded (tools, tests). Same rules.
     bool submitChunk(AudioChunk chunk,
                      std::chrono::milliseconds maxWait = std::chrono::milliseconds::max());
@@ -108,7 +112,7 @@ public:
     bool isMuted() const;
     AudioClock clock() const;
     // Waits until everything queued has been written and heard. False on
-    // timeout, or when not running.
+    // timeout, or when not running or paused.
     bool drain(std::chrono::milliseconds timeout);
     // Sound queued and not yet written to the output.
     std::chrono::milliseconds queuedDuration() const;

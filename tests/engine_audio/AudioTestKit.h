@@ -158,6 +158,32 @@ inline bool runFfmpeg(const QStringList &args, QString *why)
     return true;
 }
 
+// A 2-second DVD audio elementary stream made by ffmpeg: "ac3" (5.1, 1 kHz,
+// 448 kb/s), "mp2" (stereo, 440 Hz, 192 kb/s) or "dts" (5.1, 880 Hz,
+// 768 kb/s), all 48 kHz. Empty (and why) when it cannot be made.
+inline QByteArray makeDiscStream(const QString &kind, const QString &dir, QString *why)
+{
+    QStringList args;
+    if (kind == "ac3")
+        args = {"-f", "lavfi", "-i", "sine=frequency=1000:sample_rate=48000:duration=2", "-ac", "6",
+                "-c:a", "ac3", "-b:a", "448k", "-f", "ac3"};
+    else if (kind == "mp2")
+        args = {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=2", "-ac", "2",
+                "-c:a", "mp2", "-b:a", "192k", "-f", "mp2"};
+    else
+        args = {"-f", "lavfi", "-i", "sine=frequency=880:sample_rate=48000:duration=2", "-ac", "6",
+                "-strict", "-2", "-c:a", "dca", "-b:a", "768k", "-f", "dts"};
+    const QString path = dir + '/' + kind + ".es";
+    if (!runFfmpeg(args + QStringList{path}, why))
+        return {};
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *why = f.errorString();
+        return {};
+    }
+    return f.readAll();
+}
+
 // An elementary stream cut into packets of `packetBytes` the way a DVD cuts
 // it: at any byte, frames straddling packets, and each packet's time stamp
 // that of the first frame starting in it (none when no frame starts there).

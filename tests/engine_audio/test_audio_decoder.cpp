@@ -120,29 +120,11 @@ private slots:
         // The garbage cases make libavcodec complain about every packet.
         av_log_set_level(AV_LOG_FATAL);
         QVERIFY(m_dir.isValid());
-        struct Make
-        {
-            QString name;
-            QStringList args;
-        };
-        const QList<Make> makes = {
-            {"ac3", {"-f", "lavfi", "-i", "sine=frequency=1000:sample_rate=48000:duration=2", "-ac", "6", "-c:a",
-                     "ac3", "-b:a", "448k", "-f", "ac3"}},
-            {"mp2", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=2", "-ac", "2", "-c:a",
-                     "mp2", "-b:a", "192k", "-f", "mp2"}},
-            {"dts", {"-f", "lavfi", "-i", "sine=frequency=880:sample_rate=48000:duration=2", "-ac", "6", "-strict",
-                     "-2", "-c:a", "dca", "-b:a", "768k", "-f", "dts"}},
-        };
-        for (const Make &m : makes) {
-            const QString path = m_dir.filePath(m.name);
-            QString why;
-            if (!runFfmpeg(m.args + QStringList{path}, &why)) {
-                m_noStreams = why;
+        for (const QString name : {"ac3", "mp2", "dts"}) {
+            const QByteArray es = makeDiscStream(name, m_dir.path(), &m_noStreams);
+            if (es.isEmpty())
                 return;
-            }
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            m_streams.insert(m.name, f.readAll());
+            m_streams.insert(name, es);
         }
     }
 
