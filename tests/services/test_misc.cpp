@@ -1,14 +1,11 @@
-// Stream captions, scratch folders and the volume and mute actions.
-#include "services/Mixer.h"
+// Stream captions and scratch folders.
 #include "services/StreamDescriptions.h"
 #include "services/VirtualDrive.h"
-#include "services/Volume.h"
 #include "tests/support/ScriptedEngine.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
-#include <QSlider>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,16 +15,6 @@ using namespace velmora;
 using velmora::testing::ScriptedEngine;
 
 namespace {
-
-class RecordingControl final : public MixerControl
-{
-public:
-    std::int32_t minimum() const override { return 0; }
-    std::int32_t maximum() const override { return 65535; }
-    bool write(std::int32_t raw) override { writes.append(raw); return true; }
-    bool read(std::int32_t &raw) override { raw = 0; return true; }
-    QList<std::int32_t> writes;
-};
 
 bool isLinkTo(const QString &link, const QString &target)
 {
@@ -206,57 +193,6 @@ private slots:
         QVERIFY(isLinkTo(virtualDriveLink(), scratchFolder()));
         RemoveVirtualDrive();
         QVERIFY(!QFileInfo(virtualDriveLink()).isSymLink());
-    }
-
-    // ---- Volume and mute ----
-    void volumeSteps()
-    {
-        mixer_detail::resetMixer();
-        auto control = std::make_unique<RecordingControl>();
-        RecordingControl *master = control.get();
-        mixer_detail::setSlotControl(MasterVolumeSlot, std::move(control));
-
-        QSlider slider;
-        slider.setMaximum(100);
-        slider.setValue(37);
-        stepVolume(slider, 10);
-        QCOMPARE(slider.value(), 47);
-        QCOMPARE(master->writes.last(), 47 * 655);
-        // The ends: what reaches the mixer is what the slider kept.
-        slider.setValue(95);
-        stepVolume(slider, 10);
-        QCOMPARE(slider.value(), 100);
-        QCOMPARE(master->writes.last(), 65500);
-        slider.setValue(5);
-        stepVolume(slider, -10);
-        QCOMPARE(slider.value(), 0);
-        QCOMPARE(master->writes.last(), 0);
-
-        connectVolumeSlider(slider);
-        master->writes.clear();
-        slider.setValue(60);
-        QCOMPARE(master->writes, QList<std::int32_t>{60 * 655});
-        mixer_detail::resetMixer();
-    }
-
-    void startVolumeReadsTheMaster()
-    {
-        QSlider slider;
-        startVolume(slider);
-        QCOMPARE(slider.maximum(), 100);
-        QCOMPARE(slider.value(), MixerGetVolume(MasterVolumeSlot));
-        mixer_detail::resetMixer();
-    }
-
-    void muteClicks()
-    {
-        ScriptedEngine engine;
-        setEngineMute(&engine, true);
-        setEngineMute(&engine, false);
-        QCOMPARE(engine.calls, (QStringList{QStringLiteral("setMute(true)"), QStringLiteral("setMute(false)")}));
-        engine.failures.insert(QStringLiteral("setMute"), ErrorCode::NoDisc);
-        setEngineMute(&engine, true);   // refused, and nothing escapes
-        setEngineMute(nullptr, true);
     }
 };
 
