@@ -284,12 +284,18 @@ void Form4::Form_MouseDown(Qt::MouseButton button, const QPoint &)
 void Form4::Form_MouseMove(Qt::MouseButtons buttons)
 {
     Initial();
-    if (buttons & Qt::LeftButton)
+    // One drag per press: the window manager (or the hand-made move) follows
+    // the mouse from here until the release.
+    if ((buttons & Qt::LeftButton) && m_dragArmed) {
+        m_dragArmed = false;
         dragWindow(this);
+    }
 }
 
 void Form4::mousePressEvent(QMouseEvent *event)
 {
+    if (event->button() == Qt::LeftButton)
+        m_dragArmed = true;
     Form_MouseDown(event->button(), event->globalPosition().toPoint());
     event->accept();
 }

@@ -96,6 +96,7 @@ private:
 
     ButtonSkinner *m_skins;
     bool m_fullscreen = false;
+    bool m_dragArmed = false;
     double m_left = 0;
     double m_top = 0;
 };

@@ -274,12 +274,18 @@ void Form6::Form_MouseMove(Qt::MouseButtons buttons)
 {
     Intial();
     Timer2->stop();
-    if (buttons & Qt::LeftButton)
+    // One drag per press: the window manager (or the hand-made move) follows
+    // the mouse from here until the release.
+    if ((buttons & Qt::LeftButton) && m_dragArmed) {
+        m_dragArmed = false;
         dragWindow(this);
+    }
 }
 
 void Form6::mousePressEvent(QMouseEvent *event)
 {
+    if (event->button() == Qt::LeftButton)
+        m_dragArmed = true;
     Form_MouseDown(event->button(), event->globalPosition().toPoint());
     event->accept();
 }

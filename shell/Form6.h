@@ -108,6 +108,7 @@ private:
     void wire();
 
     ButtonSkinner *m_skins;
+    bool m_dragArmed = false;
     double m_left = 0;
     double m_top = 0;
     double m_width = DesignWidth;
