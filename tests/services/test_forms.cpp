@@ -20,29 +20,31 @@
 
 using namespace velmora;
 using velmora::testing::ScriptedEngine;
+#define S QStringLiteral
 
 namespace {
 
-// Runs action on the folder dialog once it is up, from the event loop that
-// the modal dialog runs.
+// Runs action on the folder dialog once it is up, from the modal loop.
 void whenDialogShows(std::function<void(QFileDialog *)> action)
 {
     auto *timer = new QTimer;
     timer->setInterval(20);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        action(dialog);
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            timer->deleteLater();
+            timer->stop();
+            action(dialog);
+        }
     });
     timer->start();
 }
 
-void accept(QFileDialog *dialog) { static_cast<QDialog *>(dialog)->accept(); }
+QString labelText(QFileDialog *dialog, const QString &name)
+{
+    return dialog->findChild<QLabel *>(name)->text();
+}
 
-// A surface whose mouse-move handler drags its window, as the player's are.
+// A surface whose mouse-move handler drags its window, as the player's do.
 class DragSurface : public QWidget
 {
 public:
@@ -66,86 +68,78 @@ private:
     QTemporaryDir m_dir;
     QWidget m_owner;
 
+    // Confirms path in the chooser against engine; returns the rebuild count.
+    int confirm(ScriptedEngine &engine, const QString &path)
+    {
+        int rebuilds = 0;
+        setVideoWindowRebuilder([&] { ++rebuilds; return &engine; });
+        showDvdDirectoryForm(path);
+        QTest::mouseClick(dvdDirectoryForm().Command1, Qt::LeftButton);
+        setVideoWindowRebuilder({});
+        return rebuilds;
+    }
+
 private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
-        m_owner.resize(200, 100);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(S("config"))));
         m_owner.show();
     }
 
-    void browseFromTheRoot()
+    void browse()
     {
-        QString prompt;
-        QString status;
+        // "\" is the root; the prompt and the selection show in the dialog.
+        QStringList seen;
         QWidget *parent = nullptr;
-        QFileDialog::Options options;
         whenDialogShows([&](QFileDialog *dialog) {
             parent = dialog->parentWidget();
-            options = dialog->options();
-            prompt = dialog->findChild<QLabel *>(QStringLiteral("instruction"))->text();
-            status = dialog->findChild<QLabel *>(QStringLiteral("selectedPath"))->text();
-            accept(dialog);
+            seen << labelText(dialog, S("instruction")) << labelText(dialog, S("selectedPath"));
+            QVERIFY(dialog->testOption(QFileDialog::ShowDirsOnly));
+            static_cast<QDialog *>(dialog)->accept();
         });
-        QCOMPARE(BrowseForFolder(&m_owner, BrowsePromptEnglish, QStringLiteral("\\")), QStringLiteral("/"));
+        QCOMPARE(BrowseForFolder(&m_owner, BrowsePromptEnglish, S("\\")), S("/"));
         QCOMPARE(parent, &m_owner);
-        QCOMPARE(prompt, BrowsePromptEnglish);
-        QCOMPARE(status, QStringLiteral("/"));
-        QVERIFY(options.testFlag(QFileDialog::ShowDirsOnly));
-        QVERIFY(options.testFlag(QFileDialog::DontUseNativeDialog));
+        QCOMPARE(seen, (QStringList{BrowsePromptEnglish, S("/")}));
+
+        whenDialogShows([](QFileDialog *dialog) { dialog->reject(); });
+        QCOMPARE(BrowseForFolder(&m_owner, BrowsePromptEnglish, m_dir.path()), QString());
     }
 
     void browseToALongChineseFolder()
     {
         // Longer than the old 260-character buffer, and not ASCII.
-        QString relative = QStringLiteral("电影");
-        while (m_dir.filePath(relative).size() < 300)
-            relative += QStringLiteral("/第一张光盘的文件夹");
-        QVERIFY(QDir(m_dir.path()).mkpath(relative + QStringLiteral("/VIDEO_TS")));
-        const QString chosen = m_dir.filePath(relative);
-
-        QString statusAfterSelect;
+        QString chosen = m_dir.filePath(S("电影"));
+        while (chosen.size() < 300)
+            chosen += S("/第一张光盘的文件夹");
+        chosen += S("/VIDEO_TS");
+        QVERIFY(QDir().mkpath(chosen));
+        QString status;
         whenDialogShows([&](QFileDialog *dialog) {
-            auto *status = dialog->findChild<QLabel *>(QStringLiteral("selectedPath"));
             // selectFile does nothing while the name box has the focus.
             if (QWidget *focus = QApplication::focusWidget())
                 focus->clearFocus();
-            dialog->selectFile(chosen + QStringLiteral("/VIDEO_TS"));
+            dialog->selectFile(chosen);
             // The selection arrives once the folder's listing is loaded.
-            (void)QTest::qWaitFor([&] { return status->text().endsWith(QLatin1String("VIDEO_TS")); }, 3000);
-            statusAfterSelect = status->text();
-            accept(dialog);
+            (void)QTest::qWaitFor([&] { return labelText(dialog, S("selectedPath")) == chosen; }, 3000);
+            status = labelText(dialog, S("selectedPath"));
+            static_cast<QDialog *>(dialog)->accept();
         });
-        QCOMPARE(BrowseForFolder(&m_owner, BrowsePromptChinese, chosen), chosen + QStringLiteral("/VIDEO_TS"));
-        QCOMPARE(statusAfterSelect, chosen + QStringLiteral("/VIDEO_TS"));
-    }
-
-    void browseCancelled()
-    {
-        whenDialogShows([](QFileDialog *dialog) { dialog->reject(); });
-        QCOMPARE(BrowseForFolder(&m_owner, BrowsePromptEnglish, m_dir.path()), QString());
+        QCOMPARE(BrowseForFolder(&m_owner, BrowsePromptChinese, QFileInfo(chosen).path()), chosen);
+        QCOMPARE(status, chosen);
     }
 
     void chooserForm()
     {
         frmDVDdirectory &form = dvdDirectoryForm();
-        QCOMPARE(form.windowTitle(), QStringLiteral("DVD 文件夹选择 :"));
-        QCOMPARE(form.size(), QSize(306, 73));
-        QCOMPARE(form.dir->geometry(), QRect(8, 8, 289, 19));
-        QCOMPARE(form.Command1->geometry(), QRect(160, 40, 137, 25));
-        QCOMPARE(form.Command2->geometry(), QRect(8, 40, 137, 25));
-        QCOMPARE(form.Command1->text(), QStringLiteral("确认 && 播放"));
-        QCOMPARE(form.Command2->text(), QStringLiteral("取消"));
         QCOMPARE(form.dir->nextInFocusChain(), form.Command1);
         QCOMPARE(form.Command1->nextInFocusChain(), form.Command2);
-
-        showDvdDirectoryForm(QStringLiteral("/media/影片"));
-        QVERIFY(form.isVisible());
-        QCOMPARE(form.dir->selectedText(), QStringLiteral("/media/影片"));
-        QCOMPARE(form.dir->toolTip(), QStringLiteral("/media/影片"));
-        QTest::keyClicks(form.dir, QStringLiteral("x"));   // replaces the selection
-        QCOMPARE(form.dir->toolTip(), QStringLiteral("x"));
+        QCOMPARE(form.Command1->text(), S("确认 && 播放"));   // a literal ampersand
+        showDvdDirectoryForm(S("/media/影片"));
+        QCOMPARE(form.dir->selectedText(), S("/media/影片"));
+        QCOMPARE(form.dir->toolTip(), S("/media/影片"));
+        QTest::keyClicks(form.dir, S("x"));   // typing replaces the selection
+        QCOMPARE(form.dir->toolTip(), S("x"));
         unloadDvdDirectoryForm();
         QVERIFY(!dvdDirectoryFormLoaded());
     }
@@ -153,50 +147,38 @@ private slots:
     void confirmStoresRebuildsAndPlays()
     {
         ScriptedEngine engine;
-        int rebuilds = 0;
-        setVideoWindowRebuilder([&] { ++rebuilds; return &engine; });
-        showDvdDirectoryForm(QStringLiteral("/media/影片"));
-        QTest::mouseClick(dvdDirectoryForm().Command1, Qt::LeftButton);
-        QCOMPARE(RegStore().LoadKey(QStringLiteral("DVD"), QString()), QStringLiteral("/media/影片"));
-        QCOMPARE(rebuilds, 1);
-        QCOMPARE(engine.calls, (QStringList{QStringLiteral("setDVDDirectory(/media/影片)"), QStringLiteral("Play")}));
+        QCOMPARE(confirm(engine, S("/media/影片")), 1);
+        QCOMPARE(RegStore().LoadKey(S("DVD"), QString()), S("/media/影片"));
+        QCOMPARE(engine.calls, (QStringList{S("setDVDDirectory(/media/影片)"), S("Play")}));
         QVERIFY(!dvdDirectoryFormLoaded());
-        setVideoWindowRebuilder({});
     }
 
     void confirmRefusedStaysOpen_data()
     {
         QTest::addColumn<QString>("refused");
-        QTest::newRow("folder") << QStringLiteral("setDVDDirectory");
-        QTest::newRow("play") << QStringLiteral("Play");
+        QTest::newRow("folder") << S("setDVDDirectory");
+        QTest::newRow("play") << S("Play");
     }
     void confirmRefusedStaysOpen()
     {
         QFETCH(QString, refused);
         ScriptedEngine engine;
         engine.failures.insert(refused, ErrorCode::NotADvd);
-        int rebuilds = 0;
-        setVideoWindowRebuilder([&] { ++rebuilds; return &engine; });
-        showDvdDirectoryForm(QStringLiteral("/not/a/disc"));
-        QTest::mouseClick(dvdDirectoryForm().Command1, Qt::LeftButton);
-        QCOMPARE(RegStore().LoadKey(QStringLiteral("DVD"), QString()), QStringLiteral("/not/a/disc"));
-        QCOMPARE(rebuilds, 1);
-        QCOMPARE(engine.calls.last(), refused == u"Play" ? QStringLiteral("Play") : QStringLiteral("setDVDDirectory(/not/a/disc)"));
+        QCOMPARE(confirm(engine, S("/not/a/disc")), 1);
+        QCOMPARE(RegStore().LoadKey(S("DVD"), QString()), S("/not/a/disc"));
+        QVERIFY(engine.calls.last().startsWith(refused));
         QVERIFY(dvdDirectoryFormLoaded());
-        QCOMPARE(dvdDirectoryForm().dir->text(), QStringLiteral("/not/a/disc"));
-        setVideoWindowRebuilder({});
+        QCOMPARE(dvdDirectoryForm().dir->text(), S("/not/a/disc"));
         unloadDvdDirectoryForm();
     }
 
     void cancelStoresNothing()
     {
-        RegStore().WriteKey(QStringLiteral("DVD"), QStringLiteral("/before"));
-        SelectedFolder = QStringLiteral("/chosen");
-        showDvdDirectoryForm(SelectedFolder);
+        RegStore().WriteKey(S("DVD"), S("/before"));
+        showDvdDirectoryForm(S("/chosen"));
         QTest::mouseClick(dvdDirectoryForm().Command2, Qt::LeftButton);
         QVERIFY(!dvdDirectoryFormLoaded());
-        QCOMPARE(RegStore().LoadKey(QStringLiteral("DVD"), QString()), QStringLiteral("/before"));
-        QCOMPARE(SelectedFolder, QStringLiteral("/chosen"));
+        QCOMPARE(RegStore().LoadKey(S("DVD"), QString()), S("/before"));
     }
 
     void aboutForm()
@@ -204,52 +186,31 @@ private slots:
         showAbout(&m_owner);
         Abt *form = velmora::aboutForm();
         QVERIFY(form);
-        QCOMPARE(form->windowTitle(), QStringLiteral("Velmora--关于我们"));
-        QCOMPARE(form->size(), QSize(296, 261));
-        QCOMPARE(form->Label5->text(), QStringLiteral("VelmoraV3.20"));
-        QVERIFY(form->Label5->font().bold());
-        QCOMPARE(form->Label5->font().pointSizeF(), 10.5);
-        QCOMPARE(form->Label1->text(), QStringLiteral("联系我们："));
-        QCOMPARE(form->Command1->text(), QStringLiteral("确定（&C）"));
-        QCOMPARE(form->Command1->geometry(), QRect(144, 168, 105, 25));
-        QCOMPARE(form->Label4->geometry(), QRect(24, 224, 225, 25));
-
         showAbout(&m_owner);
         QCOMPARE(velmora::aboutForm(), form);   // one instance, brought forward
         QVERIFY(QTest::qWaitForWindowActive(form));
-        QTest::keyClick(form, Qt::Key_C, Qt::AltModifier);
+        QTest::keyClick(form, Qt::Key_C, Qt::AltModifier);   // the button's access key
         QTRY_VERIFY(!velmora::aboutForm());
     }
 
     void helpText()
     {
         const QString text = velmora::helpText();
-        QVERIFY(text.endsWith(QStringLiteral("\r\n")));
-        QVERIFY(!text.contains(QRegularExpression(QStringLiteral("[^\\r]\\n"))));
-        const QStringList lines = text.split(QStringLiteral("\r\n"));
+        QVERIFY(text.endsWith(S("\r\n")));
+        QVERIFY(!text.contains(QRegularExpression(S("[^\\r]\\n"))));
+        const QStringList lines = text.split(S("\r\n"));
         QCOMPARE(lines.size(), 34);   // 33 lines and what follows the last CR LF
         for (int i = 1; i < 34; i += 2)
             QCOMPARE(lines.at(i), QString());
-        QCOMPARE(lines.at(0), QStringLiteral("欢迎使用 Velmora"));
-        QCOMPARE(lines.at(2), QStringLiteral("快捷键列表"));
-        QCOMPARE(lines.at(4), QStringLiteral("  打开文件 = [ O ]"));
-        QCOMPARE(lines.at(6), QStringLiteral(" 播放 = [ Enter ]"));
-        QCOMPARE(lines.at(14), QStringLiteral("上一章节= [ Left Arrow ]"));
-        QCOMPARE(lines.at(22), QStringLiteral("原始屏幕 = [Home ]"));
-        QCOMPARE(lines.at(24), QStringLiteral("音量 开/关 = [ M ]"));
-        QCOMPARE(lines.at(32), QStringLiteral("退出 = [ F4 ]"));
+        QCOMPARE(lines.at(4), S("  打开文件 = [ O ]"));   // leading spaces kept
     }
 
     void helpForm()
     {
         showHelp(&m_owner);
         Hlp *form = velmora::helpForm();
-        QVERIFY(form);
-        QCOMPARE(form->windowTitle(), QStringLiteral("帮助"));
-        QCOMPARE(form->size(), QSize(467, 340));
-        QCOMPARE(form->Text1->geometry(), QRect(8, 8, 449, 316));
-        QVERIFY(form->Text1->isReadOnly());
-        QCOMPARE(form->Text1->toPlainText(), velmora::helpText().replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        QVERIFY(form && form->Text1->isReadOnly());
+        QCOMPARE(form->Text1->toPlainText(), velmora::helpText().replace(S("\r\n"), S("\n")));
         const QRect screen = form->screen()->geometry();
         const QRect frame = form->frameGeometry();
         QCOMPARE(frame.left() - screen.left(), qRound((screen.width() - frame.width()) / 2.0));
@@ -263,8 +224,7 @@ private slots:
 
         QVERIFY(QTest::qWaitForWindowActive(form));
         QTest::keyClick(form->Text1, Qt::Key_Return);
-        QTest::keyClick(form->Text1, Qt::Key_A);
-        QTest::keyClick(form, Qt::Key_Enter);
+        QTest::keyClick(form, Qt::Key_A);
         QVERIFY(form->isVisible());
         QTest::keyClick(form->Text1, Qt::Key_Escape);
         QTRY_VERIFY(!velmora::helpForm());
@@ -272,20 +232,17 @@ private slots:
 
     void dragMovesTheWindowUntilRelease()
     {
+        // Offscreen has no window manager move: this is the hand-made one.
         DragSurface surface;
         surface.setGeometry(100, 100, 120, 80);
         surface.show();
         QVERIFY(QTest::qWaitForWindowExposed(&surface));
         const QPoint start = surface.pos();
-
-        // A plain move does nothing.
-        QTest::mouseMove(&surface, QPoint(30, 30));
-        DragWindow(&surface);
+        DragWindow(&surface);   // no button held: nothing
         QCOMPARE(surface.pos(), start);
 
-        // Through the window, as the window system delivers them: the
-        // application then knows which buttons are down. The pointer moves
-        // with each event, as a real one would.
+        // Events go through the window so the application knows the
+        // buttons; the pointer moves with each, as a real one would.
         QWindow *window = surface.windowHandle();
         auto pointerTo = [&](QPoint global) {
             QCursor::setPos(global);
