@@ -7,8 +7,9 @@
 // reaches the consumer after it. abort() wakes and refuses everyone for good
 // (stop).
 //
-// Capacity counts items and a cost (bytes) per item; a push waits while
-// either is exhausted. A single item larger than the whole cost budget is
+// Capacity counts items, a cost (bytes) per item, and marks (items that
+// stand for a span of time, such as the start of a unit); a push waits while
+// any of them is exhausted. A single item larger than the whole cost budget is
 // still accepted into an empty queue, so nothing can wait forever.
 //
 // Threads: any number of producers and consumers; one internal mutex, held
@@ -27,24 +28,29 @@ template <class T>
 class BoundedQueue
 {
 public:
-    BoundedQueue(std::size_t maxItems, std::size_t maxCost) : m_maxItems(maxItems), m_maxCost(maxCost) {}
+    BoundedQueue(std::size_t maxItems, std::size_t maxCost, std::size_t maxMarks)
+        : m_maxItems(maxItems), m_maxCost(maxCost), m_maxMarks(maxMarks)
+    {
+    }
 
     // Waits for room up to maxWait. Returns false when the item was refused
     // (stale serial, aborted, or no room in time); item is then left as it
     // was, so the caller may try again. Moved from only on success.
-    bool push(T &item, int serial, std::size_t cost, std::chrono::milliseconds maxWait)
+    bool push(T &item, int serial, std::size_t cost, bool mark, std::chrono::milliseconds maxWait)
     {
         std::unique_lock lock(m_mutex);
         const auto fits = [&] {
             return m_aborted || serial != m_serial
-                   || (m_items.size() < m_maxItems && (m_items.empty() || m_cost + cost <= m_maxCost));
+                   || (m_items.size() < m_maxItems && (m_items.empty() || m_cost + cost <= m_maxCost)
+                       && (!mark || m_marks < m_maxMarks));
         };
         if (!m_notFull.wait_for(lock, maxWait, fits))
             return false;
         if (m_aborted || serial != m_serial)
             return false;
-        m_items.push_back(Entry{std::move(item), cost});
+        m_items.push_back(Entry{std::move(item), cost, mark});
         m_cost += cost;
+        m_marks += mark ? 1 : 0;
         m_notEmpty.notify_one();
         return true;
     }
@@ -58,6 +64,7 @@ public:
         Entry entry = std::move(m_items.front());
         m_items.pop_front();
         m_cost -= entry.cost;
+        m_marks -= entry.mark ? 1 : 0;
         m_notFull.notify_all();
         return std::move(entry.item);
     }
@@ -67,6 +74,7 @@ public:
         std::lock_guard lock(m_mutex);
         m_items.clear();
         m_cost = 0;
+        m_marks = 0;
         m_serial = serial;
         m_notFull.notify_all();
         m_notEmpty.notify_all();
@@ -78,6 +86,7 @@ public:
         m_aborted = true;
         m_items.clear();
         m_cost = 0;
+        m_marks = 0;
         m_notFull.notify_all();
         m_notEmpty.notify_all();
     }
@@ -98,9 +107,11 @@ private:
     {
         T item;
         std::size_t cost;
+        bool mark;
     };
     const std::size_t m_maxItems;
     const std::size_t m_maxCost;
+    const std::size_t m_maxMarks;
 
     // m_mutex guards every field below.
     mutable std::mutex m_mutex;
@@ -108,6 +119,7 @@ private:
     std::condition_variable m_notEmpty;
     std::deque<Entry> m_items;
     std::size_t m_cost = 0;
+    std::size_t m_marks = 0;
     int m_serial = 0;
     bool m_aborted = false;
 };

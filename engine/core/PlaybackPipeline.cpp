@@ -48,6 +48,10 @@ constexpr std::int64_t WaitSliceTicks = 90000 / 100; // 10 ms
 // Video queue: about 2 s of a DVD's top rate; enough to stay ahead of sound.
 constexpr std::size_t VideoQueueItems = 4096;
 constexpr std::size_t VideoQueueBytes = 3 * 1024 * 1024;
+// ... and at most this many units (0.4-1 s each) ahead of the picture on
+// screen: the navigator must not run far ahead of what the user sees (a
+// chapter skip counts from the chapter on screen, and the title may end).
+constexpr std::size_t VideoQueueUnits = 3;
 // Seeks decode from the unit before the target: the unit at the target may
 // open with pictures that refer to the one before it.
 constexpr std::int64_t SeekLeadTicks = 90000 / 2;
@@ -88,7 +92,7 @@ struct VideoItem
 PlaybackPipeline::PlaybackPipeline(nav::DvdNavigator &navigator, video::VideoOutput *video, AudioPlayer *audio,
                                    Options options, EventHandler handler)
     : m_navigator(navigator), m_video(video), m_audio(audio), m_options(options), m_handler(std::move(handler)),
-      m_videoQueue(std::make_unique<BoundedQueue<VideoItem>>(VideoQueueItems, VideoQueueBytes))
+      m_videoQueue(std::make_unique<BoundedQueue<VideoItem>>(VideoQueueItems, VideoQueueBytes, VideoQueueUnits))
 {
 }
 
@@ -141,6 +145,12 @@ void PlaybackPipeline::setPaused(bool paused)
     m_command.notify_all();
 }
 
+int PlaybackPipeline::currentSerial() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_serial;
+}
+
 ShownPosition PlaybackPipeline::shown() const
 {
     std::lock_guard lock(m_stateMutex);
@@ -166,6 +176,8 @@ void PlaybackPipeline::navigatorPosition(int *title, int *chapter, bool *inTitle
 
 void PlaybackPipeline::report(PipelineEvent event)
 {
+    if (event.serial == 0)
+        event.serial = currentSerial();
     if (m_handler)
         m_handler(event);
 }
@@ -216,13 +228,28 @@ void PlaybackPipeline::playChapter(int title, int chapter)
          std::max<std::int64_t>(0, start - 90000 / 50));
 }
 
+bool PlaybackPipeline::currentTitleLocked(int *title, int *chapter) const
+{
+    dvdnav_t *nav = m_navigator.handle();
+    int32_t t = 0;
+    int32_t c = 0;
+    const bool vts = dvdnav_is_domain_vts(nav);
+    const dvdnav_status_t status = dvdnav_current_title_info(nav, &t, &c);
+    qCDebug(lcPipeline, "title query: vts %d status %d title %d chapter %d", vts, status, t, c);
+    if (!vts || status != DVDNAV_STATUS_OK || t <= 0)
+        return false;
+    *title = t;
+    *chapter = c;
+    return true;
+}
+
 void PlaybackPipeline::playAtTime(std::int64_t target90k)
 {
     std::lock_guard lock(m_navMutex);
     dvdnav_t *nav = m_navigator.handle();
-    int32_t title = 0;
-    int32_t chapter = 0;
-    if (!dvdnav_is_domain_vts(nav) || dvdnav_current_title_info(nav, &title, &chapter) != DVDNAV_STATUS_OK || title <= 0)
+    int title = 0;
+    int chapter = 0;
+    if (!currentTitleLocked(&title, &chapter))
         throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Not playing a title"));
     const nav::TitleInfo *info = m_navigator.info().title(title);
     if (!info || target90k < 0 || target90k >= info->duration90k)
@@ -237,9 +264,9 @@ void PlaybackPipeline::nextChapter()
 {
     std::lock_guard lock(m_navMutex);
     dvdnav_t *nav = m_navigator.handle();
-    int32_t title = 0;
-    int32_t chapter = 0;
-    if (!dvdnav_is_domain_vts(nav) || dvdnav_current_title_info(nav, &title, &chapter) != DVDNAV_STATUS_OK || title <= 0)
+    int title = 0;
+    int chapter = 0;
+    if (!currentTitleLocked(&title, &chapter))
         throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Not playing a title"));
     // The chapter on screen counts, not the one the navigator reads ahead in.
     const ShownPosition shownNow = shown();
@@ -257,9 +284,9 @@ void PlaybackPipeline::prevChapter()
 {
     std::lock_guard lock(m_navMutex);
     dvdnav_t *nav = m_navigator.handle();
-    int32_t title = 0;
-    int32_t chapter = 0;
-    if (!dvdnav_is_domain_vts(nav) || dvdnav_current_title_info(nav, &title, &chapter) != DVDNAV_STATUS_OK || title <= 0)
+    int title = 0;
+    int chapter = 0;
+    if (!currentTitleLocked(&title, &chapter))
         throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Not playing a title"));
     const ShownPosition shownNow = shown();
     if (shownNow.valid && shownNow.title == title && shownNow.chapter > 0)
@@ -321,7 +348,7 @@ struct PlaybackPipeline::NavState
 bool PlaybackPipeline::pushVideo(VideoItem &&item, int serial, std::size_t cost)
 {
     for (;;) {
-        if (m_videoQueue->push(item, serial, cost, 50ms))
+        if (m_videoQueue->push(item, serial, cost, item.kind == VideoItem::Kind::Unit, 50ms))
             return true;
         std::lock_guard lock(m_stateMutex);
         if (m_stopRequested || m_serial != serial)
@@ -808,24 +835,24 @@ void PlaybackPipeline::videoLoop()
         const bool firstPicture = v.firstAfterFlush;
         v.firstAfterFlush = false;
         if (firstPicture)
-            report(PipelineEvent{PipelineEvent::Kind::FirstPicture, title, chapter, titleTime, fpsShown, 0, {}});
+            report(PipelineEvent{PipelineEvent::Kind::FirstPicture, title, chapter, titleTime, fpsShown, 0, {}, v.serial});
         if (unit && (title != v.shownTitle || (unit->titleSet != v.shownTitleSet))) {
             const bool titleChanged = title != v.shownTitle;
             v.shownTitle = title;
             v.shownTitleSet = unit->titleSet;
             if (titleChanged)
-                report(PipelineEvent{PipelineEvent::Kind::TitleChange, title, chapter, titleTime, fpsShown, 0, {}});
-            report(PipelineEvent{PipelineEvent::Kind::TitleInfo, title, chapter, titleTime, fpsShown, 0, {}});
+                report(PipelineEvent{PipelineEvent::Kind::TitleChange, title, chapter, titleTime, fpsShown, 0, {}, v.serial});
+            report(PipelineEvent{PipelineEvent::Kind::TitleInfo, title, chapter, titleTime, fpsShown, 0, {}, v.serial});
         }
         if (unit && chapter != v.shownChapter) {
             v.shownChapter = chapter;
             if (title > 0)
-                report(PipelineEvent{PipelineEvent::Kind::ChapterStart, title, chapter, titleTime, fpsShown, 0, {}});
+                report(PipelineEvent{PipelineEvent::Kind::ChapterStart, title, chapter, titleTime, fpsShown, 0, {}, v.serial});
         }
         if (unit && unit.get() != v.lastShownUnit) {
             v.lastShownUnit = unit.get();
             v.lastShownUnitRef = unit;
-            report(PipelineEvent{PipelineEvent::Kind::Time, title, chapter, titleTime, fpsShown, 0, {}});
+            report(PipelineEvent{PipelineEvent::Kind::Time, title, chapter, titleTime, fpsShown, 0, {}, v.serial});
         }
     };
 

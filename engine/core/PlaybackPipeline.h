@@ -68,6 +68,7 @@ struct PipelineEvent
     int framesPerSecond = 25;
     std::int32_t code = 0;
     QString message;
+    int serial = 0;       // the flush generation the event belongs to (see currentSerial())
 };
 
 // What is on screen now, as far as the video thread has shown it.
@@ -127,6 +128,9 @@ public:
     void selectAudioStream(int logical);
 
     // ---- any thread ----
+    // Bumped by every flush; events of an older serial describe what was
+    // shown before the last seek or jump.
+    int currentSerial() const;
     ShownPosition shown() const;
     // Where the navigator reads now: title (0 outside titles) and chapter.
     void navigatorPosition(int *title, int *chapter, bool *inTitle) const;
@@ -143,6 +147,8 @@ private:
     // Control thread, navigation lock held: start a new serial; the video
     // thread hides pictures before target (title time, -1 for none).
     void flushLocked(std::int64_t target90k);
+    // Navigation lock held: the title and chapter the navigator is in; false outside titles.
+    bool currentTitleLocked(int *title, int *chapter) const;
     // Navigation thread: pushes an item, waiting for room while the serial holds.
     bool pushVideo(VideoItem &&item, int serial, std::size_t cost);
     // Navigation thread: sends a drain marker and waits until the video thread has shown everything before it.

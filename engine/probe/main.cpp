@@ -158,6 +158,7 @@ int runPlay(const QString &path, const PlayArgs &args)
         }
     }
     video::PngFrameSink frames(args.frames, args.everyMs);
+    frames.setTitleFilter(args.title);
 
     std::mutex mutex;
     std::condition_variable changed;

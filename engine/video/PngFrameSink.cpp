@@ -34,6 +34,8 @@ void PngFrameSink::present(const VideoPicture &picture)
         std::lock_guard lock(m_mutex);
         ++m_presented;
         m_last = picture.image;
+        if (m_titleFilter > 0 && picture.title != m_titleFilter)
+            return;
         // Time going back (a new title, a looping menu) starts the marks afresh.
         if (titleMs < m_lastTitleMs)
             m_nextMark = m_everyMs > 0 ? titleMs - titleMs % m_everyMs : 0;

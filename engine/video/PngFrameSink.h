@@ -24,6 +24,8 @@ class PngFrameSink : public VideoOutput
 public:
     // dir empty: nothing is written, pictures are only counted and hashed.
     PngFrameSink(const QString &dir, int everyMs);
+    // Before playback: write only pictures of this title (0: any, menus included).
+    void setTitleFilter(int title) { m_titleFilter = title; }
 
     QSize pictureSize(const QSize &displaySize) override { return displaySize; }
     void present(const VideoPicture &picture) override;
@@ -48,6 +50,7 @@ public:
 private:
     const QString m_dir;
     const int m_everyMs;
+    int m_titleFilter = 0;
 
     mutable std::mutex m_mutex; // guards the fields below
     std::int64_t m_nextMark = 0;

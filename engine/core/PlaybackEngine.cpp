@@ -1,0 +1,511 @@
+#include "PlaybackEngine.h"
+
+#include "engine/EngineError.h"
+#include "engine/TimeCode.h"
+#include "engine/audio/AudioPlayer.h"
+#include "engine/core/PlaybackPipeline.h"
+#include "engine/nav/DvdNavigator.h"
+#include "engine/video/VideoSurface.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcEngine, "velmora.engine")
+
+namespace velmora {
+
+using core::PipelineEvent;
+
+PlaybackEngine::PlaybackEngine(QWidget *host) : DvdEngine(host)
+{
+    // Created after the engine, so the host destroys the engine (and its
+    // threads) before the surface they paint on.
+    m_surface = new video::VideoSurface(host);
+    m_surface->setObjectName(QStringLiteral("DVD"));
+}
+
+PlaybackEngine::~PlaybackEngine()
+{
+    stopPipeline();
+    if (m_audio)
+        m_audio->stop();
+}
+
+// ---------------------------------------------------------------------------
+// Source and outputs
+
+void PlaybackEngine::ensureOpen()
+{
+    if (m_navigator)
+        return;
+    nav::OpenError error;
+    m_navigator = nav::DvdNavigator::open(m_directory, &error);
+    if (!m_navigator) {
+        if (m_surface)
+            m_surface->showMessage(error.message);
+        throw EngineError(error.code, error.message);
+    }
+    m_state = State::Stopped;
+}
+
+void PlaybackEngine::ensureAudio()
+{
+    if (!m_audio) {
+        // Automatic falls back to silence on the system clock (and logs it
+        // once) when there is no sound device.
+        std::unique_ptr<AudioOutput> output;
+        try {
+            output = openAudioOutput(AudioOutputKind::Automatic);
+        } catch (const EngineError &e) {
+            throw EngineError(ErrorCode::NoInterface, e.message());
+        }
+        m_audio = std::make_unique<AudioPlayer>(std::move(output));
+        m_audio->setMuted(m_muted);
+    }
+    try {
+        m_audio->start();
+    } catch (const EngineError &e) {
+        throw EngineError(ErrorCode::NoInterface, e.message());
+    }
+}
+
+void PlaybackEngine::stopPipeline()
+{
+    if (!m_pipeline)
+        return;
+    m_pipeline->stop();
+    m_pipeline.reset();
+    ++m_generation;
+}
+
+void PlaybackEngine::closeSource()
+{
+    stopPipeline();
+    if (m_audio)
+        m_audio->stop();
+    m_navigator.reset();
+    m_navigatorUsed = false;
+    m_state = State::Closed;
+}
+
+core::PlaybackPipeline &PlaybackEngine::requirePipeline(const char *what)
+{
+    if (!m_pipeline || m_state == State::Ended)
+        throw EngineError(ErrorCode::NotInTitle, QStringLiteral("%1: nothing is playing").arg(QLatin1String(what)));
+    return *m_pipeline;
+}
+
+// ---------------------------------------------------------------------------
+// Playback
+
+void PlaybackEngine::Render(int mode)
+{
+    if (mode == 1) {
+        m_resumeTitle = 0;
+        if (!m_pipeline)
+            closeSource();
+        return;
+    }
+    ensureOpen();
+    ensureAudio();
+}
+
+void PlaybackEngine::Play()
+{
+    if (m_pipeline && m_state == State::Paused) {
+        m_pipeline->setPaused(false);
+        m_state = State::Playing;
+        return;
+    }
+    if (m_pipeline && m_state == State::Playing)
+        return;
+    if (m_state == State::Ended || m_navigatorUsed) {
+        // Start over from the disc's first-play program (or resume from a
+        // bare Stop) on a fresh navigator: opening is cheap, and no state of
+        // the last run can leak into this one.
+        closeSource();
+    }
+    ensureOpen();
+    ensureAudio();
+
+    const int generation = ++m_generation;
+    m_minSerial = 0;
+    auto pipeline = std::make_unique<core::PlaybackPipeline>(
+        *m_navigator, m_surface.data(), m_audio.get(), core::PlaybackPipeline::Options{},
+        [this, generation](const PipelineEvent &event) {
+            QMetaObject::invokeMethod(
+                this, [this, generation, event] { onPipelineEvent(generation, event); }, Qt::QueuedConnection);
+        });
+    if (m_audioChoice >= 0)
+        pipeline->selectAudioStream(m_audioChoice);
+    if (m_resumeTitle > 0) {
+        const int title = m_resumeTitle;
+        const std::int64_t at = m_resumeTime90k;
+        m_resumeTitle = 0;
+        try {
+            pipeline->playTitle(title);
+            if (at > 0)
+                pipeline->playAtTime(at);
+        } catch (const EngineError &e) {
+            qCInfo(lcEngine, "cannot resume at title %d: %s", title, qPrintable(e.message()));
+        }
+    }
+    pipeline->start();
+    m_navigatorUsed = true;
+    m_pipeline = std::move(pipeline);
+    m_state = State::Playing;
+}
+
+void PlaybackEngine::Pause()
+{
+    auto &pipeline = requirePipeline("Pause");
+    pipeline.setPaused(true);
+    m_state = State::Paused;
+}
+
+void PlaybackEngine::Stop()
+{
+    if (m_pipeline) {
+        const core::ShownPosition shown = m_pipeline->shown();
+        if (m_state != State::Ended && shown.valid && shown.title > 0) {
+            m_resumeTitle = shown.title;
+            m_resumeTime90k = shown.titleTime90k;
+        }
+    }
+    stopPipeline();
+    if (m_audio)
+        m_audio->stop(); // releases the device
+    if (m_surface)
+        m_surface->clear();
+    if (m_navigator)
+        m_state = State::Stopped;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            emit DVDNotify(PlaybackStopped, 0, 0);
+            emit PlaybackReset(0);
+        },
+        Qt::QueuedConnection);
+}
+
+void PlaybackEngine::PlayAtTime(const QString &timeCode)
+{
+    const auto tc = TimeCode::fromText(timeCode);
+    if (!tc)
+        throw EngineError(ErrorCode::TimeOutOfRange, QStringLiteral("Not a time code: \"%1\"").arg(timeCode));
+    auto &pipeline = requirePipeline("PlayAtTime");
+    const int title = currentTitleNumber();
+    const nav::TitleInfo *info = m_navigator->info().title(title);
+    if (!info)
+        throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Not playing a title"));
+    pipeline.playAtTime(tc->toTicks90k(info->video.framesPerSecond));
+    m_minSerial = pipeline.currentSerial();
+    if (m_state == State::Paused) {
+        pipeline.setPaused(false);
+        m_state = State::Playing;
+    }
+}
+
+void PlaybackEngine::PlayBackwards(double speed)
+{
+    requirePipeline("PlayBackwards");
+    throw EngineError(ErrorCode::NotAllowed, QStringLiteral("Scanning backwards at %1x is not available").arg(speed));
+}
+
+void PlaybackEngine::PlayForwards(double speed)
+{
+    if (speed == 1.0) {
+        Play();
+        return;
+    }
+    requirePipeline("PlayForwards");
+    throw EngineError(ErrorCode::NotAllowed, QStringLiteral("Scanning forwards at %1x is not available").arg(speed));
+}
+
+void PlaybackEngine::PlayNextChapter()
+{
+    auto &pipeline = requirePipeline("PlayNextChapter");
+    pipeline.nextChapter();
+    m_minSerial = pipeline.currentSerial();
+}
+
+void PlaybackEngine::PlayPrevChapter()
+{
+    auto &pipeline = requirePipeline("PlayPrevChapter");
+    pipeline.prevChapter();
+    m_minSerial = pipeline.currentSerial();
+}
+
+void PlaybackEngine::ShowMenu(int menu)
+{
+    if (menu != TitleMenu && menu != RootMenu && menu != SubpictureMenu && menu != ChapterMenu)
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No menu number %1").arg(menu));
+    auto &pipeline = requirePipeline("ShowMenu");
+    pipeline.menuCall(menu);
+    m_minSerial = pipeline.currentSerial();
+}
+
+void PlaybackEngine::Eject()
+{
+    throw EngineError(ErrorCode::NotAllowed, QStringLiteral("Eject is not available"));
+}
+
+// ---------------------------------------------------------------------------
+// Position and structure
+
+int PlaybackEngine::currentTitleNumber() const
+{
+    if (!m_pipeline)
+        return 0;
+    const core::ShownPosition shown = m_pipeline->shown();
+    if (shown.valid)
+        return shown.title;
+    int title = 0;
+    m_pipeline->navigatorPosition(&title, nullptr, nullptr);
+    return title;
+}
+
+int PlaybackEngine::CurrentTitle()
+{
+    return currentTitleNumber();
+}
+
+int PlaybackEngine::CurrentChapter()
+{
+    if (!m_pipeline)
+        return 0;
+    const core::ShownPosition shown = m_pipeline->shown();
+    if (shown.valid)
+        return shown.chapter;
+    int chapter = 0;
+    m_pipeline->navigatorPosition(nullptr, &chapter, nullptr);
+    return chapter;
+}
+
+int PlaybackEngine::TitlesAvailable()
+{
+    return m_navigator ? int(m_navigator->info().titles.size()) : 0;
+}
+
+int PlaybackEngine::ChaptersInTitle(int title)
+{
+    if (!m_navigator)
+        throw EngineError(ErrorCode::NoDisc, QStringLiteral("No disc is open"));
+    const nav::TitleInfo *info = m_navigator->info().title(title);
+    if (!info)
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No title %1").arg(title));
+    return int(info->chapterStarts90k.size());
+}
+
+QString PlaybackEngine::TotalTitleTime()
+{
+    const int title = currentTitleNumber();
+    const nav::TitleInfo *info = m_navigator ? m_navigator->info().title(title) : nullptr;
+    if (!info)
+        return TimeCode{}.toText(); // menus and stopped: no title, no length
+    return TimeCode::fromTicks90k(info->duration90k, info->video.framesPerSecond).toText();
+}
+
+QString PlaybackEngine::TimeCodeToText(std::int32_t timeCode)
+{
+    return TimeCode::fromPacked(timeCode).toText();
+}
+
+// ---------------------------------------------------------------------------
+// Streams (of the title on screen)
+
+namespace {
+const nav::TitleInfo *titleOrThrow(const nav::DvdNavigator *navigator, int title)
+{
+    const nav::TitleInfo *info = navigator ? navigator->info().title(title) : nullptr;
+    if (!info)
+        throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Not playing a title"));
+    return info;
+}
+} // namespace
+
+int PlaybackEngine::AudioStreamCount()
+{
+    const nav::TitleInfo *info = m_navigator ? m_navigator->info().title(currentTitleNumber()) : nullptr;
+    return info ? int(info->audio.size()) : 0;
+}
+
+bool PlaybackEngine::AudioStreamEnabled(int stream)
+{
+    const nav::TitleInfo *info = titleOrThrow(m_navigator.get(), currentTitleNumber());
+    if (stream < 0 || stream >= info->audio.size())
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No audio stream %1").arg(stream));
+    return true;
+}
+
+QString PlaybackEngine::GetAudioLanguage(int stream)
+{
+    const nav::TitleInfo *info = titleOrThrow(m_navigator.get(), currentTitleNumber());
+    if (stream < 0 || stream >= info->audio.size())
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No audio stream %1").arg(stream));
+    return info->audio[stream].language;
+}
+
+int PlaybackEngine::SubpictureStreamCount()
+{
+    const nav::TitleInfo *info = m_navigator ? m_navigator->info().title(currentTitleNumber()) : nullptr;
+    return info ? int(info->subpictures.size()) : 0;
+}
+
+bool PlaybackEngine::SubpictureStreamEnabled(int stream)
+{
+    const nav::TitleInfo *info = titleOrThrow(m_navigator.get(), currentTitleNumber());
+    if (stream < 0 || stream >= info->subpictures.size())
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No subpicture stream %1").arg(stream));
+    return true;
+}
+
+QString PlaybackEngine::GetSubpictureLanguage(int stream)
+{
+    const nav::TitleInfo *info = titleOrThrow(m_navigator.get(), currentTitleNumber());
+    if (stream < 0 || stream >= info->subpictures.size())
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No subpicture stream %1").arg(stream));
+    return info->subpictures[stream].language;
+}
+
+void PlaybackEngine::SelectAudioStream(int stream)
+{
+    if (stream < -1 || stream > 7)
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No audio stream %1").arg(stream));
+    m_audioChoice = stream;
+    if (m_pipeline)
+        m_pipeline->selectAudioStream(stream);
+}
+
+void PlaybackEngine::SelectSubpictureStream(int stream)
+{
+    if (stream < -1 || stream > 31)
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No subpicture stream %1").arg(stream));
+    m_subpictureChoice = stream;
+}
+
+// ---------------------------------------------------------------------------
+// Properties and host
+
+QString PlaybackEngine::DVDDirectory() const
+{
+    return m_directory;
+}
+
+void PlaybackEngine::setDVDDirectory(const QString &path)
+{
+    if (path == m_directory)
+        return;
+    m_directory = path;
+    m_resumeTitle = 0;
+    if (m_navigator || m_pipeline) {
+        const bool wasPlaying = m_pipeline != nullptr;
+        closeSource();
+        if (m_surface)
+            m_surface->clear();
+        if (wasPlaying) {
+            QMetaObject::invokeMethod(this, [this] { emit PlaybackReset(0); }, Qt::QueuedConnection);
+        }
+    }
+}
+
+bool PlaybackEngine::ShowSubtitles() const
+{
+    return m_showSubtitles;
+}
+
+void PlaybackEngine::setShowSubtitles(bool show)
+{
+    m_showSubtitles = show;
+}
+
+bool PlaybackEngine::Mute() const
+{
+    return m_muted;
+}
+
+void PlaybackEngine::setMute(bool mute)
+{
+    m_muted = mute;
+    if (m_audio)
+        m_audio->setMuted(mute);
+}
+
+QWidget *PlaybackEngine::surface()
+{
+    return m_surface.data();
+}
+
+void PlaybackEngine::Move(int left, int top, int width, int height)
+{
+    if (m_surface)
+        m_surface->setGeometry(left, top, std::max(0, width), std::max(0, height));
+}
+
+void PlaybackEngine::SetFocus()
+{
+    if (m_surface)
+        m_surface->setFocus(Qt::OtherFocusReason);
+}
+
+bool PlaybackEngine::isPlaying() const
+{
+    return m_pipeline != nullptr && (m_state == State::Playing || m_state == State::Paused);
+}
+
+bool PlaybackEngine::isPaused() const
+{
+    return m_state == State::Paused;
+}
+
+QString PlaybackEngine::audioOutputDescription() const
+{
+    return m_audio ? m_audio->outputDescription() : QString();
+}
+
+// ---------------------------------------------------------------------------
+// Events from the engine threads, now on the UI thread
+
+void PlaybackEngine::onPipelineEvent(int generation, const PipelineEvent &event)
+{
+    if (generation != m_generation)
+        return; // from a pipeline since stopped
+    if (event.serial < m_minSerial && event.kind != PipelineEvent::Kind::Ended && event.kind != PipelineEvent::Kind::Error)
+        return; // about pictures from before the last seek or jump
+    switch (event.kind) {
+    case PipelineEvent::Kind::Time:
+        emit DVDNotify(CurrentTime, TimeCode::fromTicks90k(event.titleTime90k, event.framesPerSecond).packed(), 0);
+        break;
+    case PipelineEvent::Kind::TitleChange:
+        emit DVDNotify(TitleChange, event.title, 0);
+        break;
+    case PipelineEvent::Kind::ChapterStart:
+        emit DVDNotify(ChapterStart, event.chapter, 0);
+        break;
+    case PipelineEvent::Kind::TitleInfo:
+        emit TitleInfoChanged(0);
+        break;
+    case PipelineEvent::Kind::Ended:
+        m_state = State::Ended;
+        emit DVDNotify(PlaybackStopped, 0, 0);
+        emit PlaybackReset(0);
+        break;
+    case PipelineEvent::Kind::Error:
+        qCWarning(lcEngine, "%s", qPrintable(event.message));
+        if (m_pipeline && m_pipeline->ended()) {
+            m_state = State::Ended;
+            emit DVDNotify(PlaybackStopped, 0, 0);
+            emit PlaybackReset(0);
+        }
+        break;
+    case PipelineEvent::Kind::FirstPicture:
+    case PipelineEvent::Kind::Still:
+        break;
+    }
+}
+
+DvdEngine *createPlaybackEngine(QWidget *host)
+{
+    return new PlaybackEngine(host);
+}
+
+} // namespace velmora

@@ -1,0 +1,679 @@
+// Playback of the authored discs through the real pipeline: pictures through
+// the file sinks (colours, exact times, aspect), sound through the WAV sink,
+// the engine's operations and signals, and damaged discs.
+#include "engine/EngineError.h"
+#include "engine/TimeCode.h"
+#include "engine/audio/AudioPlayer.h"
+#include "engine/audio/WavFileOutput.h"
+#include "engine/core/PlaybackEngine.h"
+#include "engine/core/PlaybackPipeline.h"
+#include "engine/nav/DvdNavigator.h"
+#include "engine/video/PngFrameSink.h"
+#include "engine/video/VideoSurface.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <thread>
+
+using namespace velmora;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString DiscDir = QStringLiteral(VELMORA_DISC_DIR);
+QString discA() { return DiscDir + QStringLiteral("/A"); }
+QString discB() { return DiscDir + QStringLiteral("/B"); }
+QString isoA() { return DiscDir + QStringLiteral("/A.iso"); }
+
+const QRgb Red = qRgb(200, 30, 30), Green = qRgb(30, 160, 30), Blue = qRgb(30, 60, 210), Yellow = qRgb(230, 210, 30),
+           Magenta = qRgb(180, 30, 180), Navy = qRgb(20, 30, 80), Cyan = qRgb(30, 170, 200), Orange = qRgb(240, 130, 20);
+
+bool near(QRgb a, QRgb b, int tolerance = 24)
+{
+    return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance
+           && std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+QString rgbText(QRgb c)
+{
+    return QStringLiteral("(%1,%2,%3)").arg(qRed(c)).arg(qGreen(c)).arg(qBlue(c));
+}
+
+// The background sample point of the discs (stored x 100, y 300 on A; 256 on B), as a share of the picture.
+QRgb background(const QImage &image, bool discBImage = false)
+{
+    const double fy = discBImage ? 256.0 / 480 : 300.0 / 576;
+    return image.pixel(int(image.width() * 100.0 / 720), int(image.height() * fy));
+}
+
+QRgb chapterColourA(std::int64_t titleMs)
+{
+    static const QRgb colours[] = {Red, Green, Blue, Yellow};
+    return colours[std::clamp<int>(int(titleMs / 10000), 0, 3)];
+}
+
+// Records every picture the pipeline presents.
+class RecordingOutput : public video::VideoOutput
+{
+public:
+    struct Picture
+    {
+        std::int64_t titleMs;
+        int title;
+        QRgb sample;
+        QSize size;
+        std::uint64_t hash;
+        std::chrono::steady_clock::time_point at;
+    };
+    bool keepHash = false;
+    bool discB = false;
+
+    QSize pictureSize(const QSize &displaySize) override { return displaySize; }
+    void present(const video::VideoPicture &p) override
+    {
+        Picture rec{p.titleTime90k / 90, p.title, background(p.image, discB), p.image.size(),
+                    keepHash ? video::PngFrameSink::hashImage(p.image) : 0, std::chrono::steady_clock::now()};
+        std::lock_guard lock(m_mutex);
+        m_pictures.push_back(rec);
+        m_last = p.image;
+    }
+    void clear() override {}
+    void showMessage(const QString &) override {}
+
+    std::vector<Picture> pictures() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_pictures;
+    }
+    QImage last() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_last;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Picture> m_pictures;
+    QImage m_last;
+};
+
+// A disc opened and played through the pipeline into a recording output.
+struct Run
+{
+    std::unique_ptr<nav::DvdNavigator> navigator;
+    RecordingOutput output;
+    std::unique_ptr<AudioPlayer> audio;
+    std::unique_ptr<core::PlaybackPipeline> pipeline;
+    mutable std::mutex mutex;
+    std::vector<core::PipelineEvent> events;
+
+    explicit Run(const QString &path, bool paced, video::VideoOutput *sink = nullptr, const QString &wav = {})
+    {
+        nav::OpenError error;
+        navigator = nav::DvdNavigator::open(path, &error);
+        if (!navigator)
+            return;
+        if (!wav.isEmpty()) {
+            audio = std::make_unique<AudioPlayer>(std::make_unique<WavFileOutput>(wav, WavFileOutput::Pacing::None));
+            audio->start();
+        }
+        core::PlaybackPipeline::Options options;
+        options.paced = paced;
+        options.endOnInfiniteStill = !paced;
+        pipeline = std::make_unique<core::PlaybackPipeline>(*navigator, sink ? sink : &output, audio.get(), options,
+                                                            [this](const core::PipelineEvent &e) {
+                                                                std::lock_guard lock(mutex);
+                                                                events.push_back(e);
+                                                            });
+    }
+    ~Run()
+    {
+        if (pipeline)
+            pipeline->stop();
+        if (audio)
+            audio->stop();
+    }
+    std::vector<core::PipelineEvent> eventsCopy() const
+    {
+        std::lock_guard lock(mutex);
+        return events;
+    }
+    std::size_t eventCount() const
+    {
+        std::lock_guard lock(mutex);
+        return events.size();
+    }
+    // Waits for an event of kind after index `from`; returns its index or -1.
+    int waitEvent(core::PipelineEvent::Kind kind, std::size_t from, int timeoutMs) const
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs) {
+            {
+                std::lock_guard lock(mutex);
+                for (std::size_t i = from; i < events.size(); ++i)
+                    if (events[i].kind == kind)
+                        return int(i);
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return -1;
+    }
+    core::PipelineEvent event(int index) const
+    {
+        std::lock_guard lock(mutex);
+        return events[std::size_t(index)];
+    }
+};
+
+#define REQUIRE_DISCS()                                                                                                \
+    if (!QFile::exists(discA() + "/VIDEO_TS/VIDEO_TS.IFO") || !QFile::exists(discB() + "/VIDEO_TS/VIDEO_TS.IFO"))       \
+        QSKIP("authored discs missing (tests/discs/author.sh)");
+
+// Left channel of a 48 kHz stereo 16-bit WAV written by WavFileOutput.
+std::vector<std::int16_t> readWavLeft(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = f.readAll();
+    std::vector<std::int16_t> left;
+    for (qsizetype i = 44; i + 3 < bytes.size(); i += 4)
+        left.push_back(std::int16_t(quint8(bytes[i]) | (quint8(bytes[i + 1]) << 8)));
+    return left;
+}
+
+// Frequency from zero crossings over the loud part of [from, from + count).
+double toneFrequency(const std::vector<std::int16_t> &s, std::size_t from, std::size_t count)
+{
+    int crossings = 0;
+    std::size_t first = 0;
+    std::size_t last = 0;
+    for (std::size_t i = from + 1; i < std::min(s.size(), from + count); ++i) {
+        if ((s[i - 1] < 0) != (s[i] < 0) && std::abs(s[i] - s[i - 1]) > 200) {
+            if (!crossings)
+                first = i;
+            last = i;
+            ++crossings;
+        }
+    }
+    if (crossings < 4)
+        return 0;
+    return (crossings - 1) / 2.0 / (double(last - first) / 48000.0);
+}
+
+} // namespace
+
+class TestPlayback : public QObject
+{
+    Q_OBJECT
+private slots:
+    // ---- pictures and time ----
+
+    void chaptersShowTheirColoursAtTheirTimes()
+    {
+        REQUIRE_DISCS();
+        QTemporaryDir dir;
+        video::PngFrameSink png(dir.path(), 2000);
+        png.setTitleFilter(1);
+        Run run(discA(), false, &png);
+        QVERIFY(run.pipeline);
+        run.pipeline->playTitle(1);
+        run.pipeline->start();
+        QVERIFY(run.waitEvent(core::PipelineEvent::Kind::Ended, 0, 30000) >= 0
+                || run.waitEvent(core::PipelineEvent::Kind::TitleChange, 1, 1) >= 0);
+        run.pipeline->stop();
+
+        // Every 2 s of the title, exactly on the frame grid, in its chapter's colour.
+        const auto written = png.written();
+        QCOMPARE(int(written.size()), 20);
+        for (const auto &w : written) {
+            QCOMPARE(w.titleMs % 2000, std::int64_t(0));
+            const QImage image(w.path);
+            QCOMPARE(image.size(), QSize(768, 576));
+            QVERIFY2(near(background(image), chapterColourA(w.titleMs)),
+                     qPrintable(QStringLiteral("%1 ms: %2").arg(w.titleMs).arg(rgbText(background(image)))));
+        }
+        QCOMPARE(png.failures(), 0);
+
+        // One time notification per unit, in order, each the time of a picture on the 25 fps grid.
+        int count = 0;
+        std::int64_t previous = -1;
+        for (const auto &e : run.eventsCopy()) {
+            if (e.kind != core::PipelineEvent::Kind::Time || e.title != 1)
+                continue;
+            QVERIFY(e.titleTime90k > previous);
+            QCOMPARE(e.titleTime90k % 3600, std::int64_t(0));
+            previous = e.titleTime90k;
+            ++count;
+        }
+        QVERIFY2(count >= 40 && count <= 100, qPrintable(QString::number(count)));
+        QVERIFY(previous >= 39 * 90000);
+    }
+
+    void playAtTimeShowsTheTargetPictureFirst_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("chapter 3 at 25 s") << "00:00:25:00";
+        QTest::newRow("mid unit") << "00:00:12:13";
+        QTest::newRow("last picture") << "00:00:39:24";
+        QTest::newRow("start") << "00:00:00:00";
+        QTest::newRow("backwards to a chapter start") << "00:00:10:00";
+    }
+    void playAtTimeShowsTheTargetPictureFirst()
+    {
+        REQUIRE_DISCS();
+        QFETCH(QString, target);
+        Run run(discA(), true);
+        QVERIFY(run.pipeline);
+        run.pipeline->playTitle(1);
+        run.pipeline->playAtTime(TimeCode::fromText("00:00:15:00")->toTicks90k(25));
+        run.pipeline->start();
+        QVERIFY(run.waitEvent(core::PipelineEvent::Kind::FirstPicture, 0, 5000) >= 0);
+        const std::size_t before = run.eventCount();
+        const std::int64_t ms = std::int64_t(std::llround(TimeCode::fromText(target)->toSeconds(25) * 1000));
+        run.pipeline->playAtTime(ms * 90);
+        const int first = run.waitEvent(core::PipelineEvent::Kind::FirstPicture, before, 5000);
+        QVERIFY(first >= 0);
+        QCOMPARE(run.event(first).titleTime90k / 90, ms);
+        // And it is that picture on screen, in its chapter's colour.
+        QTRY_VERIFY_WITH_TIMEOUT(!run.output.pictures().empty() && run.output.pictures().back().titleMs >= ms, 3000);
+        for (const auto &p : run.output.pictures()) {
+            if (p.titleMs == ms)
+                QVERIFY2(near(p.sample, chapterColourA(ms)), qPrintable(rgbText(p.sample)));
+        }
+    }
+
+    void playAtTimeRefusesWhatItCannotDo()
+    {
+        REQUIRE_DISCS();
+        Run run(discA(), false);
+        QVERIFY(run.pipeline);
+        // In the main menu: not in a title.
+        run.pipeline->start();
+        QVERIFY(run.waitEvent(core::PipelineEvent::Kind::FirstPicture, 0, 5000) >= 0);
+        try {
+            run.pipeline->playAtTime(90000);
+            QFAIL("time search in a menu");
+        } catch (const EngineError &e) {
+            QCOMPARE(e.code(), ErrorCode::NotInTitle);
+        }
+        run.pipeline->playTitle(1);
+        try {
+            run.pipeline->playAtTime(40 * 90000);
+            QFAIL("time search past the end");
+        } catch (const EngineError &e) {
+            QCOMPARE(e.code(), ErrorCode::TimeOutOfRange);
+        }
+    }
+
+    void chapterSkipsLandOnTheChapterStart()
+    {
+        REQUIRE_DISCS();
+        Run run(discA(), true);
+        QVERIFY(run.pipeline);
+        run.pipeline->playChapter(1, 2);
+        run.pipeline->start();
+        int first = run.waitEvent(core::PipelineEvent::Kind::FirstPicture, 0, 5000);
+        QVERIFY(first >= 0);
+        QCOMPARE(run.event(first).titleTime90k, std::int64_t(10 * 90000));
+
+        std::size_t before = run.eventCount();
+        run.pipeline->nextChapter();
+        first = run.waitEvent(core::PipelineEvent::Kind::FirstPicture, before, 5000);
+        QVERIFY(first >= 0);
+        QCOMPARE(run.event(first).titleTime90k, std::int64_t(20 * 90000));
+        QCOMPARE(run.event(first).chapter, 3);
+
+        before = run.eventCount();
+        run.pipeline->prevChapter();
+        first = run.waitEvent(core::PipelineEvent::Kind::FirstPicture, before, 5000);
+        QVERIFY(first >= 0);
+        QCOMPARE(run.event(first).titleTime90k, std::int64_t(10 * 90000));
+
+        run.pipeline->playChapter(1, 4);
+        QTRY_COMPARE_WITH_TIMEOUT(run.pipeline->shown().chapter, 4, 5000);
+        try {
+            run.pipeline->nextChapter();
+            QFAIL("next chapter from the last one");
+        } catch (const EngineError &e) {
+            QCOMPARE(e.code(), ErrorCode::ChapterOutOfRange);
+        }
+    }
+
+    void titleTwoHoldsItsStillThenReturnsToTheMenu()
+    {
+        REQUIRE_DISCS();
+        Run run(discA(), true);
+        QVERIFY(run.pipeline);
+        run.pipeline->playTitle(2);
+        run.pipeline->playAtTime(13 * 90000);
+        run.pipeline->start();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const auto pics = run.output.pictures();
+                return !pics.empty() && pics.back().title == 0;
+            }(),
+            12000);
+        const auto pics = run.output.pictures();
+        const RecordingOutput::Picture *lastOfTitle = nullptr;
+        const RecordingOutput::Picture *menu = nullptr;
+        for (const auto &p : pics) {
+            if (p.title == 2)
+                lastOfTitle = &p;
+            else if (p.title == 0 && !menu)
+                menu = &p;
+        }
+        QVERIFY(lastOfTitle && menu);
+        QCOMPARE(lastOfTitle->titleMs, std::int64_t(14960)); // the last of 375 pictures
+        QVERIFY(near(lastOfTitle->sample, Magenta));
+        QVERIFY(near(menu->sample, Navy));
+        const auto held = std::chrono::duration_cast<std::chrono::milliseconds>(menu->at - lastOfTitle->at).count();
+        QVERIFY2(held >= 2900 && held <= 4000, qPrintable(QString::number(held)));
+    }
+
+    void discBShowsSixteenByNineWithARoundCircle()
+    {
+        REQUIRE_DISCS();
+        Run run(discB(), false);
+        QVERIFY(run.pipeline);
+        run.output.discB = true;
+        run.pipeline->start();
+        QTRY_VERIFY_WITH_TIMEOUT(run.output.pictures().size() >= 5, 5000);
+        run.pipeline->stop();
+        const QImage image = run.output.last();
+        QCOMPARE(image.size(), QSize(854, 480));
+        QVERIFY(near(background(image, true), Cyan) || near(background(image, true), Orange));
+        // The white disc measured through its centre: as wide as it is high.
+        const int cx = int(std::lround(360 * 854.0 / 720));
+        const int cy = 256;
+        const auto white = [&](int x, int y) { return qRed(image.pixel(x, y)) > 200 && qGreen(image.pixel(x, y)) > 200 && qBlue(image.pixel(x, y)) > 200; };
+        int w = 0;
+        for (int x = 0; x < image.width(); ++x)
+            w += white(x, cy);
+        int h = 0;
+        for (int y = 120; y < 400; ++y) // below the burnt-in captions
+            h += white(cx, y);
+        QVERIFY2(h > 200 && std::abs(double(w) / h - 1.0) < 0.04, qPrintable(QStringLiteral("%1x%2").arg(w).arg(h)));
+    }
+
+    void isoPlaysLikeTheFolder()
+    {
+        REQUIRE_DISCS();
+        if (!QFile::exists(isoA()))
+            QSKIP("A.iso missing");
+        std::vector<RecordingOutput::Picture> seen[2];
+        const QString sources[2] = {discA(), isoA()};
+        for (int i = 0; i < 2; ++i) {
+            Run run(sources[i], false);
+            QVERIFY(run.pipeline);
+            run.output.keepHash = true;
+            run.pipeline->playChapter(1, 3);
+            run.pipeline->start();
+            QTRY_VERIFY_WITH_TIMEOUT(run.output.pictures().size() >= 60, 5000);
+            run.pipeline->stop();
+            seen[i] = run.output.pictures();
+        }
+        for (int k = 0; k < 60; ++k) {
+            QCOMPARE(seen[1][k].titleMs, seen[0][k].titleMs);
+            QCOMPARE(seen[1][k].hash, seen[0][k].hash);
+        }
+        QCOMPARE(seen[0][0].titleMs, std::int64_t(20000));
+    }
+
+    // ---- sound through the WAV sink ----
+
+    void eachAudioStreamSoundsItsTone_data()
+    {
+        QTest::addColumn<QString>("disc");
+        QTest::addColumn<int>("stream");
+        QTest::addColumn<double>("hz");
+        QTest::addColumn<bool>("beeps");
+        QTest::newRow("A English AC-3 beeps") << "A" << 0 << 1000.0 << true;
+        QTest::newRow("A French MP2") << "A" << 1 << 440.0 << false;
+        QTest::newRow("B LPCM") << "B" << 0 << 660.0 << false;
+    }
+    void eachAudioStreamSoundsItsTone()
+    {
+        REQUIRE_DISCS();
+        QFETCH(QString, disc);
+        QFETCH(int, stream);
+        QFETCH(double, hz);
+        QFETCH(bool, beeps);
+        QTemporaryDir dir;
+        const QString wav = dir.filePath("out.wav");
+        {
+            Run run(disc == "A" ? discA() : discB(), false, nullptr, wav);
+            QVERIFY(run.pipeline);
+            run.pipeline->selectAudioStream(stream);
+            run.pipeline->playTitle(1);
+            run.pipeline->start();
+            QTRY_VERIFY_WITH_TIMEOUT(run.pipeline->shown().titleTime90k > 6 * 90000, 10000);
+        }
+        const auto left = readWavLeft(wav);
+        QVERIFY2(left.size() > 48000 * 4, qPrintable(QString::number(left.size())));
+        if (beeps) {
+            // Find a beep's start and measure inside it (100 ms long).
+            std::size_t start = 48000;
+            while (start < left.size() && std::abs(left[start]) < 3000)
+                ++start;
+            QVERIFY(start < left.size());
+            const double f = toneFrequency(left, start + 480, 3840);
+            QVERIFY2(std::abs(f - hz) < hz * 0.03, qPrintable(QString::number(f)));
+            // ... and silence in between.
+            int loud = 0;
+            for (std::size_t i = start + 9600; i < start + 38400 && i < left.size(); ++i)
+                loud += std::abs(left[i]) > 1000;
+            QVERIFY2(loud < 100, qPrintable(QString::number(loud)));
+        } else {
+            const double f = toneFrequency(left, 96000, 48000);
+            QVERIFY2(std::abs(f - hz) < hz * 0.03, qPrintable(QString::number(f)));
+        }
+    }
+
+    // ---- the engine object ----
+
+    void engineTimeNotificationsRunAtRealTimeAndSeek()
+    {
+        REQUIRE_DISCS();
+        QWidget host;
+        host.resize(640, 480);
+        DvdEngine *engine = createPlaybackEngine(&host);
+        engine->Move(0, 0, 640, 480);
+        host.show();
+        QSignalSpy notify(engine, &DvdEngine::DVDNotify);
+        QSignalSpy reset(engine, &DvdEngine::PlaybackReset);
+        QSignalSpy info(engine, &DvdEngine::TitleInfoChanged);
+        engine->setDVDDirectory(discB());
+        engine->Render(0);
+        QCOMPARE(engine->TitlesAvailable(), 1);
+        QCOMPARE(engine->ChaptersInTitle(1), 2);
+        engine->Play();
+
+        QElapsedTimer wall;
+        wall.start();
+        std::vector<std::pair<qint64, double>> samples;
+        while (wall.elapsed() < 3000) {
+            QTest::qWait(20);
+            for (const auto &args : notify) {
+                if (args[0].toInt() == DvdEngine::CurrentTime)
+                    samples.emplace_back(wall.elapsed(), TimeCode::fromPacked(std::int32_t(args[1].toLongLong())).toSeconds(30));
+            }
+            notify.clear();
+        }
+        QVERIFY2(samples.size() >= 4, qPrintable(QString::number(samples.size())));
+        // Title time advances with the wall clock (within a unit's length).
+        const double titleSpan = samples.back().second - samples.front().second;
+        const double wallSpan = (samples.back().first - samples.front().first) / 1000.0;
+        QVERIFY2(std::abs(titleSpan - wallSpan) < 0.6, qPrintable(QStringLiteral("%1 vs %2").arg(titleSpan).arg(wallSpan)));
+        QCOMPARE(engine->CurrentTitle(), 1);
+        QCOMPARE(engine->TotalTitleTime(), QStringLiteral("00:00:20:00"));
+        QVERIFY(info.count() >= 1);
+
+        // Seek into chapter 2: the surface shows orange, the time follows.
+        engine->PlayAtTime(QStringLiteral("00:00:15:00"));
+        notify.clear();
+        const auto firstTime = [&]() -> std::optional<TimeCode> {
+            for (const auto &args : notify)
+                if (args[0].toInt() == DvdEngine::CurrentTime)
+                    return TimeCode::fromPacked(std::int32_t(args[1].toLongLong()));
+            return std::nullopt;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(firstTime().has_value(), 3000);
+        const TimeCode tc = *firstTime();
+        QVERIFY2(tc.seconds == 15, qPrintable(tc.toText()));
+        auto *surface = qobject_cast<video::VideoSurface *>(engine->surface());
+        QVERIFY(surface);
+        QTRY_VERIFY_WITH_TIMEOUT(!surface->currentImage().isNull() && near(background(surface->currentImage(), true), Orange), 3000);
+        QCOMPARE(engine->CurrentChapter(), 2);
+
+        for (const QString &bad : {QStringLiteral("00:00:25:00"), QStringLiteral("junk"), QStringLiteral("00:00:15")}) {
+            try {
+                engine->PlayAtTime(bad);
+                QFAIL(qPrintable(bad));
+            } catch (const EngineError &e) {
+                QCOMPARE(e.code(), ErrorCode::TimeOutOfRange);
+            }
+        }
+
+        // Pause holds the time; Play resumes.
+        engine->Pause();
+        QTest::qWait(100);
+        notify.clear();
+        QTest::qWait(800);
+        QCOMPARE(notify.count(), 0);
+        engine->Play();
+        QTRY_VERIFY_WITH_TIMEOUT(notify.count() >= 1, 2000);
+
+        // Stop joins everything promptly and reports the reset.
+        QElapsedTimer stopTimer;
+        stopTimer.start();
+        engine->Stop();
+        QVERIFY2(stopTimer.elapsed() < 200, qPrintable(QString::number(stopTimer.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(reset.count(), 1, 1000);
+        QCOMPARE(engine->CurrentTitle(), 0);
+        try {
+            engine->PlayNextChapter();
+            QFAIL("chapter skip while stopped");
+        } catch (const EngineError &e) {
+            QCOMPARE(e.code(), ErrorCode::NotInTitle);
+        }
+    }
+
+    void engineRefusesBadSources_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("code");
+        QTest::newRow("folder without VIDEO_TS") << "empty" << ErrorCode::NoDisc;
+        QTest::newRow("missing path") << "missing" << ErrorCode::NoDisc;
+        QTest::newRow("no information files") << "noifo" << ErrorCode::NotADvd;
+        QTest::newRow("VIDEO_TS.IFO is a folder") << "ifodir" << ErrorCode::NotADvd;
+    }
+    void engineRefusesBadSources()
+    {
+        REQUIRE_DISCS();
+        QFETCH(QString, damage);
+        QFETCH(int, code);
+        QTemporaryDir dir;
+        QString path = dir.path();
+        if (damage == "missing") {
+            path += "/nothing here";
+        } else if (damage != "empty") {
+            copyDisc(discB(), path);
+            QFile::remove(path + "/VIDEO_TS/VIDEO_TS.IFO");
+            if (damage == "noifo") {
+                QFile::remove(path + "/VIDEO_TS/VIDEO_TS.BUP");
+                QFile::remove(path + "/VIDEO_TS/VTS_01_0.IFO");
+                QFile::remove(path + "/VIDEO_TS/VTS_01_0.BUP");
+            } else {
+                QFile::remove(path + "/VIDEO_TS/VIDEO_TS.BUP");
+                QVERIFY(QDir().mkpath(path + "/VIDEO_TS/VIDEO_TS.IFO"));
+                QVERIFY(QDir().mkpath(path + "/VIDEO_TS/VIDEO_TS.BUP"));
+            }
+        }
+        QWidget host;
+        DvdEngine *engine = createPlaybackEngine(&host);
+        engine->setDVDDirectory(path);
+        try {
+            engine->Play();
+            QFAIL("played a source that is no DVD");
+        } catch (const EngineError &e) {
+            QCOMPARE(e.code(), code);
+        }
+        auto *surface = qobject_cast<video::VideoSurface *>(engine->surface());
+        const QString expected = (code == ErrorCode::NoDisc ? QStringLiteral("No DVD found in ") : QStringLiteral("Cannot read ")) + path;
+        QCOMPARE(surface->message(), expected);
+    }
+
+    void damagedDiscsPlayWhatTheyCan_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("truncated VOB") << "truncate";
+        QTest::newRow("random bytes over the middle") << "scribble";
+        QTest::newRow("VOB replaced by a folder") << "vobdir";
+    }
+    void damagedDiscsPlayWhatTheyCan()
+    {
+        REQUIRE_DISCS();
+        QFETCH(QString, damage);
+        QTemporaryDir dir;
+        copyDisc(discB(), dir.path());
+        const QString vob = dir.path() + "/VIDEO_TS/VTS_01_1.VOB";
+        QFile f(vob);
+        if (damage == "truncate") {
+            QVERIFY(f.resize(f.size() / 3));
+        } else if (damage == "scribble") {
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QRandomGenerator rng(7);
+            QByteArray junk(int(f.size() / 3), Qt::Uninitialized);
+            for (char &c : junk)
+                c = char(rng.generate());
+            f.seek(f.size() / 3);
+            f.write(junk);
+            f.close();
+        } else {
+            QVERIFY(f.remove());
+            QVERIFY(QDir().mkpath(vob));
+        }
+        QWidget host;
+        host.resize(320, 240);
+        DvdEngine *engine = createPlaybackEngine(&host);
+        engine->Move(0, 0, 320, 240);
+        host.show();
+        QSignalSpy reset(engine, &DvdEngine::PlaybackReset);
+        engine->setDVDDirectory(dir.path());
+        try {
+            engine->Play();
+        } catch (const EngineError &e) {
+            qInfo("refused at once: %s", qPrintable(e.message())); // a clear error is fine too
+            return;
+        }
+        // Plays to its end or to an error within the title's length; never hangs.
+        QTRY_VERIFY_WITH_TIMEOUT(reset.count() >= 1, 25000);
+        QElapsedTimer stopTimer;
+        stopTimer.start();
+        engine->Stop();
+        QVERIFY2(stopTimer.elapsed() < 200, qPrintable(QString::number(stopTimer.elapsed())));
+    }
+
+private:
+    static void copyDisc(const QString &from, const QString &to)
+    {
+        QDir().mkpath(to + "/VIDEO_TS");
+        for (const QString &name : QDir(from + "/VIDEO_TS").entryList(QDir::Files))
+            QFile::copy(from + "/VIDEO_TS/" + name, to + "/VIDEO_TS/" + name);
+        for (const QString &name : QDir(to + "/VIDEO_TS").entryList(QDir::Files))
+            QFile(to + "/VIDEO_TS/" + name).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+};
+
+QTEST_MAIN(TestPlayback)
+#include "test_playback.moc"
