@@ -8,6 +8,10 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace velmora {
 
 namespace {
@@ -38,6 +42,36 @@ CREATE TABLE IF NOT EXISTS settings(
     PRIMARY KEY(app_fold, section_fold, key_fold));
 )sql";
 
+// Holds an exclusive lock on "<database>.lock" while one process checks the
+// file and, if need be, moves it aside: a second player starting at the same
+// moment waits, then finds the fresh file instead of moving it aside too.
+class OpenLock
+{
+public:
+    explicit OpenLock(const QString &databasePath)
+        : m_fd(::open(QFile::encodeName(databasePath + QStringLiteral(".lock")).constData(),
+                      O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    {
+        // Bounded like every other wait on the file: a stopped process that
+        // holds the lock must not hang the player's start.
+        for (int waited = 0; m_fd >= 0 && waited < StoreDatabase::BusyTimeoutMs; waited += 10) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+                return;
+            ::usleep(10 * 1000);
+        }
+    }
+    ~OpenLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    OpenLock(const OpenLock &) = delete;
+    OpenLock &operator=(const OpenLock &) = delete;
+
+private:
+    int m_fd;
+};
+
 bool isBroken(int code)
 {
     const int primary = code & 0xff;
@@ -66,6 +100,8 @@ bool StoreDatabase::open()
 {
     const QFileInfo info(m_path);
     QDir().mkpath(info.absolutePath());
+    // Without the lock file (say, a read-only folder) the checks still run.
+    const OpenLock lock(m_path);
 
     // Two attempts: the second one on a fresh file after a broken one was
     // moved aside.
@@ -133,7 +169,10 @@ bool StoreDatabase::prepareSchema()
 void StoreDatabase::moveAside()
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
-    const QString target = m_path + QStringLiteral(".broken-") + stamp;
+    QString target = m_path + QStringLiteral(".broken-") + stamp;
+    // QFile::rename never replaces: an earlier broken copy keeps its name.
+    for (int n = 2; QFileInfo::exists(target) && n < 100; ++n)
+        target = m_path + QStringLiteral(".broken-%1-%2").arg(stamp).arg(n);
     // rename() keeps the bytes for whoever wants to look at them. If another
     // player moved the file first, the rename fails and the fresh file is
     // already there.

@@ -8,9 +8,11 @@
 // synchronous=FULL). Another process may hold the file: every statement
 // waits up to BusyTimeoutMs for it. A file that is not a database (or fails
 // SQLite's quick check) is renamed to "<name>.broken-<yyyyMMdd-hhmmss>" and a
-// fresh database is started in its place; that is logged once. When the file
-// cannot be opened at all (say, an unwritable folder) every call fails
-// quietly and opening is retried on the next call; logged once per object.
+// fresh database is started in its place; that is logged once. Opening holds
+// an exclusive lock on "<name>.lock", so two processes never both recover.
+// When the file cannot be opened at all (say, an unwritable folder) every
+// call fails quietly and opening is retried on the next call; logged once
+// per object.
 //
 // Not thread-safe: one thread per object.
 
