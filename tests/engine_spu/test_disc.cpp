@@ -4,6 +4,7 @@
 
 #include "engine/EngineError.h"
 #include "engine/spu/ButtonHighlight.h"
+#include "engine/spu/MenuButtons.h"
 #include "engine/spu/StreamSummary.h"
 #include "engine/spu/SubpictureAssembler.h"
 #include "tests/engine_spu/VobReader.h"
@@ -80,6 +81,7 @@ private slots:
     void decodesTheSubtitles();
     void readsTheStreams();
     void highlightsTheMainMenu();
+    void clicksThroughTheMenus();
 };
 
 void TestDisc::init()
@@ -180,6 +182,48 @@ void TestDisc::highlightsTheMainMenu()
     const QRect second = buttonArea(pci, 2, ButtonMode::Select)->rect;
     QCOMPARE(visibleIn(lit, second), visibleIn(plain, second));
     QVERIFY(renderHighlighted(menu, clut, *activate) != lit);
+}
+
+void TestDisc::clicksThroughTheMenus()
+{
+    Navigator nav = openDisc();
+    QVERIFY(nav);
+    DvdnavButtonNavigator navigator(nav.get());
+    MenuButtons menu(navigator);
+    pci_t pci{};
+    int32_t title = -1;
+    int32_t part = -1;
+
+    // Main menu, button 2: title 2 plays.
+    QVERIFY(stepToNavPacket(nav.get(), &pci));
+    menu.showPacket(pci);
+    QCOMPARE(menu.currentButton(), 1);
+    QVERIFY(!menu.clicked(QPoint(100, 100)));
+    QVERIFY(menu.clicked(QPoint(300, 300)));
+    menu.clear(); // as the engine does at the jump's flush
+    QVERIFY(stepToNavPacket(nav.get(), &pci));
+    QCOMPARE(dvdnav_current_title_info(nav.get(), &title, &part), DVDNAV_STATUS_OK);
+    QCOMPARE(title, 2);
+
+    // Main menu again, button 3 (chapters), then the chapter menu's button 3:
+    // title 1 from 20 s.
+    nav = openDisc();
+    DvdnavButtonNavigator second(nav.get());
+    MenuButtons chapters(second);
+    QVERIFY(stepToNavPacket(nav.get(), &pci));
+    chapters.showPacket(pci);
+    QVERIFY(chapters.pointerMoved(QPoint(300, 390)));
+    QVERIFY(chapters.keyPressed(MenuKey::Activate));
+    chapters.clear();
+    QVERIFY(stepToNavPacket(nav.get(), &pci));
+    chapters.showPacket(pci);
+    QCOMPARE(buttonCount(pci), 5);
+    QVERIFY(chapters.clicked(QPoint(200, 320)));
+    QVERIFY(stepToNavPacket(nav.get(), &pci));
+    QCOMPARE(dvdnav_current_title_info(nav.get(), &title, &part), DVDNAV_STATUS_OK);
+    QCOMPARE(title, 1);
+    QCOMPARE(part, 3);
+    QVERIFY(std::abs(double(pci.pci_gi.vobu_s_ptm) / 90000 - 20.0) < 1.0);
 }
 
 QTEST_GUILESS_MAIN(TestDisc)
