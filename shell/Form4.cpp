@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QWindow>
 
 namespace velmora {
 
@@ -292,16 +293,53 @@ void Form4::Form_MouseMove(Qt::MouseButtons buttons)
     }
 }
 
+Qt::Edges Form4::resizeEdges(const QPoint &pos) const
+{
+    // The window has a border but no title bar: its outer few pixels resize it.
+    constexpr int Grip = 5;
+    Qt::Edges edges;
+    if (WindowState() != 0)
+        return edges;
+    if (pos.x() < Grip)
+        edges |= Qt::LeftEdge;
+    if (pos.x() >= width() - Grip)
+        edges |= Qt::RightEdge;
+    if (pos.y() < Grip)
+        edges |= Qt::TopEdge;
+    if (pos.y() >= height() - Grip)
+        edges |= Qt::BottomEdge;
+    return edges;
+}
+
 void Form4::mousePressEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton) {
+        const Qt::Edges edges = resizeEdges(event->position().toPoint());
+        if (edges && windowHandle() && windowHandle()->startSystemResize(edges)) {
+            event->accept();
+            return;
+        }
         m_dragArmed = true;
+    }
     Form_MouseDown(event->button(), event->globalPosition().toPoint());
     event->accept();
 }
 
 void Form4::mouseMoveEvent(QMouseEvent *event)
 {
+    if (event->buttons() == Qt::NoButton) {
+        const Qt::Edges edges = resizeEdges(event->position().toPoint());
+        if (edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge))
+            setCursor(Qt::SizeFDiagCursor);
+        else if (edges == (Qt::RightEdge | Qt::TopEdge) || edges == (Qt::LeftEdge | Qt::BottomEdge))
+            setCursor(Qt::SizeBDiagCursor);
+        else if (edges & (Qt::LeftEdge | Qt::RightEdge))
+            setCursor(Qt::SizeHorCursor);
+        else if (edges)
+            setCursor(Qt::SizeVerCursor);
+        else
+            unsetCursor();
+    }
     Form_MouseMove(event->buttons());
     event->accept();
 }

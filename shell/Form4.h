@@ -92,6 +92,7 @@ protected:
 
 private:
     void applyFullscreenLayout();
+    Qt::Edges resizeEdges(const QPoint &pos) const;
     void wire();
 
     ButtonSkinner *m_skins;
