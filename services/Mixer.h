@@ -4,9 +4,11 @@
 // MixerInit(device) opens one mixer device (0 is ALSA's "default", 1.. the
 // sound cards in the system's order) and fills a table of 21 slots once;
 // the handle stays open for the rest of the process.
-//   slot 0..6   playback volume of Master, Mic, Aux, CD, Synth, PCM, Line:
-//               0 Master (speakers), 1 Line, 2 Mic, 3 Synth, 4 CD, 5 PCM (wave), 6 Aux
-//   slot 7..13  the playback switches (mute: 1 = muted) of the same elements
+//   slot 0..6   playback volume of the simple elements
+//               0 "Master" (speakers), 1 "Line", 2 "Mic", 3 "Synth", 4 "CD",
+//               5 "PCM" (wave output), 6 "Aux"
+//   slot 7..13  the playback switches of the same elements, as mute
+//               controls (bounds 0..1, 1 = muted)
 //   slot 14..20 never filled
 // An element the device lacks leaves its slot empty (bounds 0..0, no control).
 //

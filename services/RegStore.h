@@ -63,10 +63,11 @@ public:
     // Creates subkey (and its parents) when needed and writes value.
     void CreateValue(const QString &root, const QString &subkey, const QString &valueName,
                      const QString &value);
-    // The stored text with leading spaces removed, as read into a 260-byte
-    // buffer: a value shorter than 260 bytes (UTF-8) comes back followed by
-    // NUL characters up to 260 bytes (a missing value is 260 NULs), so callers
-    // cut it with CutAtNull. A longer value comes back whole, without padding.
+    // The stored text as read into a 260-byte buffer, spaces trimmed at both
+    // ends: a value shorter than 260 bytes (UTF-8) comes back followed by NUL
+    // characters up to 260 bytes (so only its leading spaces go; a missing
+    // value is 260 NULs), and callers cut it with CutAtNull. A longer value
+    // comes back whole, without padding.
     QString GetValue(const QString &root, const QString &subkey, const QString &valueName);
 
     // ---- The settings key "Software\Halvex\2007" under "hkcu" ----
