@@ -12,6 +12,15 @@ namespace {
 // Frames handed to the output per write: small enough that the clock is
 // measured every 20 ms and commands are noticed quickly.
 constexpr std::int64_t MaxWriteFrames = OutputRate / 50;
+constexpr std::int64_t Ms90k = TicksPerSecond / 1000;
+// Readings further than this from the running clock are taken as they are
+// (a start, a stall that ended, a device that skipped).
+constexpr std::int64_t ClockResyncMs = 60;
+// Each reading moves the running clock by 1/ClockSmoothing of its error.
+constexpr std::int64_t ClockSmoothing = 8;
+// Readings that stay the same this long mean the device stopped taking sound
+// (a sound server holding a new stream back, an underrun): the clock stops.
+constexpr int StallMs = 60;
 } // namespace
 
 AudioPlayer::AudioPlayer(std::unique_ptr<AudioOutput> output) : AudioPlayer(std::move(output), Options{})
@@ -416,10 +425,34 @@ void AudioPlayer::publishPosition(std::int64_t writtenFrames, std::int64_t delay
             // Paused, the clock stays where pause() froze it; a write still
             // in flight when the pause came must not move it.
             if (!m_paused) {
+                const auto now = SteadyClock::now();
                 const std::int64_t heard = m_threadEndPts - framesToTicks(delayFrames);
-                m_clockAdvancing = m_clockValid && heard > m_clockPts;
-                m_clockPts = heard;
-                m_clockMeasuredAt = SteadyClock::now();
+                if (!m_clockValid) {
+                    m_clockAdvancing = false;
+                    m_clockPts = heard;
+                    m_lastProgressAt = now;
+                } else {
+                    // Delays come in steps (a sound server takes the buffer
+                    // in blocks of 10-25 ms), so a single reading jitters
+                    // by that much. Follow the readings smoothly, and jump
+                    // only when they disagree by more than jitter can.
+                    const std::int64_t predicted = extrapolatedLocked(now);
+                    const std::int64_t error = heard - predicted;
+                    if (heard > m_lastHeard)
+                        m_lastProgressAt = now;
+                    // Readings repeat while a block is playing; only a long
+                    // run of them means the device stopped taking sound.
+                    const bool wasAdvancing = m_clockAdvancing;
+                    m_clockAdvancing = m_lastHeard != NoPts && now - m_lastProgressAt < std::chrono::milliseconds(StallMs);
+                    // An empty device has played everything: that reading is exact.
+                    if (delayFrames == 0 || !wasAdvancing || !m_clockAdvancing ||
+                        std::llabs(error) > ClockResyncMs * Ms90k)
+                        m_clockPts = heard;
+                    else
+                        m_clockPts = predicted + error / ClockSmoothing;
+                }
+                m_lastHeard = heard;
+                m_clockMeasuredAt = now;
                 m_clockValid = true;
             }
         }

@@ -17,10 +17,12 @@
 //
 // The clock: AudioClock::pts90k is the stream time of the sound being heard
 // now = time stamp of the last frame written to the device minus the
-// device's delay, advanced by the system clock between two writes and never
-// past the end of what was written. It never goes backwards within a serial,
-// stands still while paused and keeps running while muted (silence is
-// written in place of the sound).
+// device's delay. Measured after every write (at least every 20 ms), run on
+// by the system clock in between, smoothed against the few milliseconds of
+// jitter in device delays, and never past the end of what was written. It
+// never goes backwards within a serial, does not run while the device holds
+// sound back (a sound server starting a stream), stands still while paused
+// and keeps running while muted (silence is written in place of the sound).
 //
 // Threads:
 //  - start(), stop() and the destructor: one controlling thread (the engine).
@@ -185,6 +187,8 @@ private:
     std::int64_t m_writtenEndPts = NoPts; // end of the last frame written
     SteadyClock::time_point m_clockMeasuredAt;
     bool m_clockAdvancing = false;               // the last measurement moved
+    std::int64_t m_lastHeard = NoPts;            // the last measurement itself
+    SteadyClock::time_point m_lastProgressAt;    // when the measurements last moved
     bool m_deviceEmpty = true;                   // the device's delay read 0
     mutable std::int64_t m_lastReported = NoPts; // keeps clock() monotonic per serial
 };
