@@ -196,6 +196,14 @@ bool AudioPlayer::enqueue(AudioChunk &&chunk, std::chrono::milliseconds maxWait)
         return false;
     if (m_queuedFrames != 0 && m_queuedFrames + chunk.frames() > capacity)
         return false;
+    if (m_startPts != NoPts && chunk.pts90k != NoPts && chunk.pts90k < m_startPts) {
+        // Decoded from before a seek target: keep only what lies at or after it.
+        const std::int64_t skip = std::min(ticksToFrames(m_startPts - chunk.pts90k), chunk.frames());
+        if (skip == chunk.frames())
+            return true;
+        chunk.samples.erase(chunk.samples.begin(), chunk.samples.begin() + std::ptrdiff_t(skip * OutputChannels));
+        chunk.pts90k += framesToTicks(skip);
+    }
     m_queuedFrames += chunk.frames();
     m_queue.push_back(std::move(chunk));
     lock.unlock();
@@ -205,11 +213,12 @@ bool AudioPlayer::enqueue(AudioChunk &&chunk, std::chrono::milliseconds maxWait)
 
 // ---------------------------------------------------------------- any thread
 
-void AudioPlayer::flush(int serial)
+void AudioPlayer::flush(int serial, std::int64_t startPts)
 {
     {
         std::lock_guard lock(m_mutex);
         m_serial = serial;
+        m_startPts = startPts;
         ++m_flushCount;
         m_queue.clear();
         m_queuedFrames = 0;

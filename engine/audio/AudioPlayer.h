@@ -13,7 +13,12 @@
 // dropped, the device's buffer is thrown away, and from then on only packets
 // of the current serial are played (others are dropped on arrival). Call it
 // after every seek, jump or stream change, before submitting the new
-// serial's packets. The initial serial is 0.
+// serial's packets. The initial serial is 0. A seek that decodes from a
+// point before its target passes the target as startPts: the new serial's
+// sound before it is dropped, to the sample.
+//
+// Backpressure: while paused nothing is written, the queue stays full and
+// submit() waits (until resume, flush, stop or maxWait).
 //
 // The clock: AudioClock::pts90k is the stream time of the sound being heard
 // now = time stamp of the last frame written to the device minus the
@@ -106,7 +111,7 @@ public:
                      std::chrono::milliseconds maxWait = std::chrono::milliseconds::max());
 
     // ---- any thread ----
-    void flush(int serial);
+    void flush(int serial, std::int64_t startPts = NoPts);
     void setPaused(bool paused);
     bool isPaused() const;
     // Silence instead of sound; the clock runs on.
@@ -174,6 +179,7 @@ private:
     std::optional<AudioFormat> m_format;
     int m_serial = 0;
     int m_flushCount = 0; // bumped by flush(); the audio thread catches up
+    std::int64_t m_startPts = NoPts; // sound of m_serial before this is dropped
     bool m_running = false;
     bool m_stopRequested = false;
     bool m_paused = false;

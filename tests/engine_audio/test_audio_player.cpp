@@ -336,6 +336,30 @@ private slots:
         QCOMPARE(rms(muted, 2, 1), 0.0);
     }
 
+    // A seek decodes from before its target; the sound before the target is
+    // never played, and what is played starts exactly there.
+    void flushWithStartTrimsEarlySound()
+    {
+        const QString path = m_dir.filePath("trimmed.wav");
+        AudioPlayer player(std::make_unique<WavFileOutput>(path));
+        player.start();
+        const std::int64_t target = 12 * TicksPerSecond + 300 * Ms + 7; // not on a chunk or frame edge
+        player.flush(3, target);
+        // 0.5 s of 440 Hz before the target, then 0.5 s of 1 kHz from it.
+        const std::int64_t from = target - 500 * Ms;
+        QVERIFY(submitTone(player, 0.5, from, 3, 0, 440));
+        QVERIFY(submitTone(player, 0.5, target, 3, 0, 1000));
+        QVERIFY(player.drain(2000ms));
+        QCOMPARE(player.clock().pts90k, target + 500 * Ms);
+        player.stop();
+
+        const Wav wav = readWav(path);
+        QVERIFY2(wav.ok, qPrintable(wav.error));
+        QVERIFY2(std::llabs(wav.frames() - OutputRate / 2) <= 1, qPrintable(QString::number(wav.frames())));
+        const double f = measureFrequency(wav.samples, 2, 0, 48000);
+        QVERIFY2(std::abs(f - 1000) <= 0.02 * 1000, qPrintable(QString::number(f)));
+    }
+
     // A codec whose parser holds the last frame back until the stream ends:
     // endOfStream() lets it out, so a title's sound ends complete.
     void discStreamThroughPlayer()
