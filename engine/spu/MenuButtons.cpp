@@ -48,8 +48,10 @@ void MenuButtons::showPacket(const pci_t &pci)
     }
     const int current = m_navigator.currentButton();
     m_current = repairButton(m_pci, current);
-    if (m_current != current && m_current > 0 && !m_used)
-        m_navigator.selectButton(m_pci, m_current);
+    // Should the navigator refuse the repair, light nothing rather than a
+    // button it would not act on.
+    if (m_current != current && m_current > 0 && !m_used && !m_navigator.selectButton(m_pci, m_current))
+        m_current = 0;
 }
 
 void MenuButtons::clear()

