@@ -153,8 +153,9 @@ int AlsaOutput::write(const std::int16_t *samples, int frames)
         return -1;
     if (frames <= 0)
         return 0;
+    // Held by setPaused(true): whoever writes wants it playing again.
     if (snd_pcm_state(pcm) == SND_PCM_STATE_PAUSED)
-        return 0;
+        setPaused(false);
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(MaxWriteWaitMs);
     // Recovery that keeps failing the same way must not spin until the
     // deadline: a few rounds tell a dead device from a hiccup.

@@ -31,11 +31,11 @@
 //
 // Threads:
 //  - start(), stop() and the destructor: one controlling thread (the engine).
-//    stop() returns within about 50 ms (never more than 200 ms), having
+//    stop() returns within about 20 ms (never more than 200 ms), having
 //    joined the audio thread and released the device.
-//  - setFormat(), submit(), submitChunk(): the one feeding thread. submit()
-//    may block while the queue is full, never longer than maxWait and never
-//    past a stop() or flush() from another thread.
+//  - setFormat(), submit(), endOfStream(), submitChunk(): the one feeding
+//    thread. They may block while the queue is full, never longer than
+//    maxWait and never past a stop() or flush() from another thread.
 //  - flush(), setPaused(), setMuted(), clock(), drain() and the getters: any
 //    thread, at any time.
 
