@@ -98,6 +98,9 @@ public:
         char keys[32];
         XQueryKeymap(d, keys);
         const bool altNow = altIn(keys);
+        // Resynchronise, should a release have gone unreported.
+        if (!altNow)
+            m_altHeld = false;
         if (key == VirtualKey::LeftButton || key == VirtualKey::RightButton) {
             Window root = 0;
             Window child = 0;
@@ -213,9 +216,11 @@ std::unique_ptr<KeySource> createX11KeySource()
     int firstError = 0;
     if (!XQueryExtension(d, "XInputExtension", &opcode, &firstEvent, &firstError))
         return nullptr;
+    // 2.1 or later: raw events then reach the root window also while another
+    // client (the window manager's Alt+F4, a popup menu) holds a grab.
     int major = 2;
-    int minor = 0;
-    if (XIQueryVersion(d, &major, &minor) != Success)
+    int minor = 2;
+    if (XIQueryVersion(d, &major, &minor) != Success || (major == 2 && minor < 1))
         return nullptr;
 
     unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
