@@ -99,6 +99,7 @@ struct AudioDecoder::Impl
     FramePtr frame{av_frame_alloc()};
     PacketPtr packet{av_packet_alloc()};
     std::int64_t nextPts = NoPts;
+    std::vector<std::uint8_t> padded; // the packet being parsed, with padding
 
     ~Impl() { av_channel_layout_uninit(&shape.layout); }
 
@@ -261,7 +262,12 @@ void AudioDecoder::decode(const AudioPacket &packet, std::vector<AudioChunk> &ou
         return;
     }
 
-    const std::uint8_t *data = packet.data;
+    // Parsers read a little past the end of their input (they are allowed
+    // AV_INPUT_BUFFER_PADDING_SIZE bytes); the demuxer's buffer has none.
+    d.padded.resize(packet.size + AV_INPUT_BUFFER_PADDING_SIZE);
+    std::memcpy(d.padded.data(), packet.data, packet.size);
+    std::memset(d.padded.data() + packet.size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    const std::uint8_t *data = d.padded.data();
     int left = int(packet.size);
     std::int64_t chunkPts = pts;
     while (left > 0) {
