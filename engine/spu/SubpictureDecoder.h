@@ -21,9 +21,19 @@
 // thrown.
 //
 // Pixels not covered by the coded data (a line cut short, a field that runs
-// out) stay at value 0, as players do with slightly damaged discs. Structural
-// damage (sizes, offsets, a looping sequence chain, a command cut off by the
-// end of the unit) rejects the whole unit.
+// out) stay at value 0, and an unknown command ends its sequence (its length
+// is unknown), as players do with slightly damaged discs. Structural damage
+// (sizes, offsets, a looping sequence chain, a command cut off by the end of
+// the unit) rejects the whole unit.
+//
+// The pixel codes are 4, 8, 12 or 16 bits long: a 2-, 4-, 6- or 8-bit run
+// length (told apart by leading zero bits) and a 2-bit pixel value; a run of
+// 0 in the 16-bit form fills the rest of the line. Each line starts on a
+// byte; the top field holds the even lines, the bottom field the odd ones.
+//
+// What is set by the end of the sequence that starts the display is what
+// shows: colour and contrast changes in later sequences (fades) are not
+// followed, and the first STP_DSP after the start gives the stop.
 
 #include <array>
 #include <cstddef>
