@@ -86,8 +86,10 @@ bool MenuButtons::keyPressed(MenuKey key)
 {
     if (!usable())
         return false;
+    if (m_current == 0)
+        return false; // no button to move from or to press
     if (key == MenuKey::Activate)
-        return m_current != 0 && activate(m_current);
+        return activate(m_current);
     if (!m_navigator.moveSelection(m_pci, key))
         return false;
     const int button = m_navigator.currentButton();
