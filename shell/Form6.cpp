@@ -176,9 +176,9 @@ void Form6::loadi()
 {
     setSize(LoadWidth, LoadHeight);
     // The first reference creates the video window and runs its whole load.
-    const int colour = form4().BackColour;
+    const QColor colour = form4().palette().color(QPalette::Window);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF));
+    pal.setColor(QPalette::Window, colour);
     setPalette(pal);
     static const char *const names[] = {"Playi", "Previ", "FBi", "FFi", "Nexti", "Ejecti", "Image1", "Image2",
                                         "Picture1", "Picture2", "Picture3", "Stopi", "Op", "Mute", "Pausei",

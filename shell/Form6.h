@@ -33,8 +33,6 @@ public:
     static constexpr double DesignHeight = 1710;
     static constexpr double LoadWidth = 6275;
     static constexpr double LoadHeight = 1690;
-    // Background colour copied from the video window (0x00BBGGRR).
-    static constexpr int BackColour = 0x404040;
 
     explicit Form6(QWidget *parent = nullptr);
     ~Form6() override;

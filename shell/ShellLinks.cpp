@@ -8,9 +8,6 @@
 #include "engine/ErrorTrap.h"
 #include "widgets/ImageButton.h"
 
-#include <QGuiApplication>
-#include <QMouseEvent>
-#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QWindow>
@@ -101,49 +98,14 @@ void installVideoWindowRebuilder()
 #endif
 }
 
-#ifndef VELMORA_HAVE_SERVICES
-namespace {
-// Follows the mouse by hand until the left button is released.
-class ManualMove : public QObject
-{
-public:
-    explicit ManualMove(QWidget *window)
-        : QObject(window), m_window(window), m_offset(QCursor::pos() - window->frameGeometry().topLeft())
-    {
-        qApp->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::MouseMove && m_window) {
-            auto *move = static_cast<QMouseEvent *>(event);
-            m_window->move(move->globalPosition().toPoint() - m_offset);
-        } else if (event->type() == QEvent::MouseButtonRelease) {
-            deleteLater();
-        }
-        return false;
-    }
-
-private:
-    QPointer<QWidget> m_window;
-    QPoint m_offset;
-};
-} // namespace
-#endif
-
 void dragWindow(QWidget *window)
 {
 #ifdef VELMORA_HAVE_SERVICES
     DragWindow(window);
 #else
-    if (!window || window->findChild<QObject *>(QStringLiteral("manualMove"), Qt::FindDirectChildrenOnly))
-        return;
-    QWindow *handle = window->windowHandle();
-    if (handle && handle->startSystemMove())
-        return;
-    auto *move = new ManualMove(window);
-    move->setObjectName(QStringLiteral("manualMove"));
+    // Without the services only a window manager can move the window.
+    if (window && window->windowHandle())
+        window->windowHandle()->startSystemMove();
 #endif
 }
 
