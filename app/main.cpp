@@ -5,6 +5,7 @@
 #include "engine/NullEngine.h"
 #include "shell/Form6.h"
 #include "shell/Forms.h"
+#include "widgets/Skn.h"
 
 #ifdef VELMORA_HAVE_ENGINE
 #include "engine/core/PlaybackEngine.h"
@@ -59,6 +60,8 @@ int main(int argc, char *argv[])
 #endif
 
     velmora::Form6 &panel = velmora::form6();
+    if (!velmora::skn().icon().isNull())
+        QApplication::setWindowIcon(velmora::skn().icon());
     if (panel.isHidden())
         panel.show();
     return app.exec();

@@ -251,15 +251,6 @@ private slots:
         QVERIFY(m_updates.isEmpty());
     }
 
-    void receiverMayChangeTheValue()
-    {
-        auto bar = panelBar();
-        connect(bar.get(), &ProgressBar::ProgressUpdate, this, [](qint16 &v) { v = 7; });
-        bar->MouseDown(2000);
-        bar->MouseUp(2000);
-        QCOMPARE(bar->Value(), 7);
-    }
-
     void realMouseEventsAreInTwips()
     {
         auto bar = panelBar();

@@ -118,23 +118,6 @@ private slots:
         PositionToTime(position, maxValue);
         QCOMPARE(SeekTime, seekTime);
     }
-
-    void routinesWithoutArgumentsUseTheInstalledSources()
-    {
-        ProgressBar seek;
-        seek.resize(273, 9);
-        QString caption = QStringLiteral("时间: 00:45:00:00 /01:30:00:00");
-        setVDriveSources([&caption] { return caption; }, [&seek] { return &seek; });
-        TimeToPosition();
-        QCOMPARE(int(TitleSeconds), 5400);
-        QCOMPARE(seek.Value(), 50);
-        PositionToTime(10);
-        QCOMPARE(SeekTime, QStringLiteral("00:09:00:00"));
-        caption = QStringLiteral("Time: 00:00:00:00/00:00:00:00");
-        ParseTitleLength();
-        QCOMPARE(int(TitleSeconds), 1);
-        setVDriveSources({}, {});
-    }
 };
 
 QTEST_MAIN(TestVDrive)
