@@ -47,7 +47,7 @@ inline Bytes encodeField(const Bitmap &bitmap, std::size_t firstRow, bool fillTo
     return out;
 }
 
-struct UnitSpec
+struct UnitLayout
 {
     Bitmap bitmap;
     int x = 100;
@@ -61,7 +61,7 @@ struct UnitSpec
     Bytes extraCommands;        // in the starting sequence, before the start
 };
 
-inline Bytes buildUnit(const UnitSpec &s)
+inline Bytes buildUnit(const UnitLayout &s)
 {
     auto put16 = [](Bytes &b, unsigned v) { b.insert(b.end(), {std::uint8_t(v >> 8), std::uint8_t(v)}); };
     Bytes u(4, 0);

@@ -14,13 +14,13 @@ using namespace velmora;
 
 namespace {
 
-struct ButtonSpec
+struct ButtonBox
 {
     unsigned x0, y0, x1, y1, colourSet;
 };
 
 // Buttons 4 and 5 overlap between x 150 and 200.
-pci_t makePci(std::initializer_list<ButtonSpec> buttons = {{200, 180, 519, 239, 1}, {200, 270, 519, 329, 1},
+pci_t makePci(std::initializer_list<ButtonBox> buttons = {{200, 180, 519, 239, 1}, {200, 270, 519, 329, 1},
                                                             {200, 360, 519, 419, 0}, {50, 50, 200, 150, 1},
                                                             {150, 50, 250, 150, 1}})
 {
@@ -29,7 +29,7 @@ pci_t makePci(std::initializer_list<ButtonSpec> buttons = {{200, 180, 519, 239, 
     pci.hli.hl_gi.hli_ss = 1;
     pci.hli.hl_gi.btn_ns = std::uint8_t(buttons.size());
     int i = 0;
-    for (const ButtonSpec &b : buttons) {
+    for (const ButtonBox &b : buttons) {
         btni_t &slot = pci.hli.btnit[i++];
         slot.x_start = b.x0;
         slot.y_start = b.y0;
@@ -138,16 +138,16 @@ void TestButtons::highlightsPixelsInsideTheButton()
 {
     // A 40x20 menu subpicture at (100, 50), transparent in its own colours as
     // menus draw them: value 0 on the first row, then 1 left and 2 right.
-    spu_test::UnitSpec spec;
-    spec.x = 100;
-    spec.y = 50;
-    spec.bitmap.assign(20, std::vector<std::uint8_t>(40, 0));
+    spu_test::UnitLayout layout;
+    layout.x = 100;
+    layout.y = 50;
+    layout.bitmap.assign(20, std::vector<std::uint8_t>(40, 0));
     for (int y = 1; y < 20; ++y)
         for (int x = 0; x < 40; ++x)
-            spec.bitmap[y][x] = x < 20 ? 1 : 2;
-    spec.colour = 0;
-    spec.contrast = 0;
-    const auto menu = decodeSubpicture(spu_test::buildUnit(spec));
+            layout.bitmap[y][x] = x < 20 ? 1 : 2;
+    layout.colour = 0;
+    layout.contrast = 0;
+    const auto menu = decodeSubpicture(spu_test::buildUnit(layout));
     QVERIFY(menu);
     ColourTable table{};
     table[1] = 0x00108080; // black
@@ -257,11 +257,11 @@ void TestButtons::mapsPointsAndRectangles()
 void TestButtons::paintsTheOverlayScaled()
 {
     // A 72x58 block of value 1 (opaque white) at the picture's centre.
-    spu_test::UnitSpec spec;
-    spec.x = 324;
-    spec.y = 259;
-    spec.bitmap.assign(58, std::vector<std::uint8_t>(72, 1));
-    const auto sp = decodeSubpicture(spu_test::buildUnit(spec));
+    spu_test::UnitLayout layout;
+    layout.x = 324;
+    layout.y = 259;
+    layout.bitmap.assign(58, std::vector<std::uint8_t>(72, 1));
+    const auto sp = decodeSubpicture(spu_test::buildUnit(layout));
     QVERIFY(sp);
     ColourTable table{};
     table[1] = 0x00EB8080;

@@ -65,27 +65,27 @@ void TestSubpicture::decodesPixelsAndControl()
     QFETCH(int, width);
     QFETCH(int, height);
     QFETCH(bool, fillToEnd);
-    UnitSpec spec;
-    spec.bitmap = patternBitmap(width, height);
+    UnitLayout layout;
+    layout.bitmap = patternBitmap(width, height);
     if (width > 100) // long runs: 20, 70, 310, 320 pixels
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x)
-                spec.bitmap[y][x] = std::uint8_t((x < 20 ? 1 : x < 90 ? 2 : x < 400 ? 3 : 0) ^ (y & 1));
-    spec.fillToEnd = fillToEnd;
-    spec.x = width > 100 ? 0 : 10;
-    spec.y = 500;
-    spec.colour = 0xA5C3;
-    spec.contrast = 0x0F80;
-    spec.startDelay = 3;
-    spec.stopDelay = 200;
+                layout.bitmap[y][x] = std::uint8_t((x < 20 ? 1 : x < 90 ? 2 : x < 400 ? 3 : 0) ^ (y & 1));
+    layout.fillToEnd = fillToEnd;
+    layout.x = width > 100 ? 0 : 10;
+    layout.y = 500;
+    layout.colour = 0xA5C3;
+    layout.contrast = 0x0F80;
+    layout.startDelay = 3;
+    layout.stopDelay = 200;
 
     SubpictureError error = SubpictureError::None;
-    const auto sp = decode(buildUnit(spec), &error);
+    const auto sp = decode(buildUnit(layout), &error);
     QVERIFY2(sp, subpictureErrorText(error));
-    QCOMPARE(QRect(sp->x, sp->y, sp->width, sp->height), QRect(spec.x, 500, width, height));
+    QCOMPARE(QRect(sp->x, sp->y, sp->width, sp->height), QRect(layout.x, 500, width, height));
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            if (sp->pixelAt(x, y) != spec.bitmap[y][x])
+            if (sp->pixelAt(x, y) != layout.bitmap[y][x])
                 QFAIL(qPrintable(QStringLiteral("pixel %1,%2 is %3").arg(x).arg(y).arg(sp->pixelAt(x, y))));
     QVERIFY(sp->displayed && !sp->forced);
     QCOMPARE(sp->colour, (SubpictureNibbles{0x3, 0xC, 0x5, 0xA}));
@@ -93,9 +93,9 @@ void TestSubpicture::decodesPixelsAndControl()
     QCOMPARE(sp->startDelay, 3u * 1024u);
     QCOMPARE(sp->stopDelay, std::optional<std::uint32_t>(200u * 1024u));
 
-    spec.forced = true;
-    spec.stopDelay = -1;
-    const auto forced = decode(buildUnit(spec));
+    layout.forced = true;
+    layout.stopDelay = -1;
+    const auto forced = decode(buildUnit(layout));
     QVERIFY(forced && forced->forced && !forced->stopDelay);
 
     // A unit that only stops shows nothing.
@@ -105,14 +105,14 @@ void TestSubpicture::decodesPixelsAndControl()
 
 void TestSubpicture::appliesColourChangeRegions()
 {
-    UnitSpec spec;
-    spec.bitmap.assign(10, std::vector<std::uint8_t>(40, 1)); // at 100,400
-    spec.colour = 0x0010;
-    spec.contrast = 0x00F0;
+    UnitLayout layout;
+    layout.bitmap.assign(10, std::vector<std::uint8_t>(40, 1)); // at 100,400
+    layout.colour = 0x0010;
+    layout.contrast = 0x00F0;
     // Lines 403..405: from column 120 on, pattern pixels use index 7, contrast 5.
-    spec.extraCommands = {0x07, 0, 16, 0x01, 0x93, 0x11, 0x95, 0x00, 0x78, 0x00, 0x70, 0x00, 0x50,
+    layout.extraCommands = {0x07, 0, 16, 0x01, 0x93, 0x11, 0x95, 0x00, 0x78, 0x00, 0x70, 0x00, 0x50,
                           0x0F, 0xFF, 0xFF, 0xFF};
-    const auto sp = decode(buildUnit(spec));
+    const auto sp = decode(buildUnit(layout));
     QVERIFY(sp);
     ColourTable table{};
     table[1] = 0x00EB8080; // white
@@ -128,9 +128,9 @@ void TestSubpicture::rejectsDamagedUnits_data()
 {
     QTest::addColumn<Bytes>("unit");
     QTest::addColumn<int>("expected");
-    UnitSpec spec;
-    spec.bitmap = patternBitmap(16, 6);
-    const Bytes good = buildUnit(spec);
+    UnitLayout layout;
+    layout.bitmap = patternBitmap(16, 6);
+    const Bytes good = buildUnit(layout);
     const std::size_t first = (std::size_t(good[2]) << 8) | good[3];
     const std::size_t lastNext = good.size() - 4; // "next" field of the stopping sequence
     auto with = [&](std::size_t at, std::initializer_list<std::uint8_t> bytes) {
@@ -170,11 +170,11 @@ void TestSubpicture::rejectsDamagedUnits()
 
 void TestSubpicture::rendersThroughTheColourTable()
 {
-    UnitSpec spec;
-    spec.bitmap = {{0, 1, 2, 3}};
-    spec.colour = 0x9876;
-    spec.contrast = 0xF840;
-    const auto sp = decode(buildUnit(spec));
+    UnitLayout layout;
+    layout.bitmap = {{0, 1, 2, 3}};
+    layout.colour = 0x9876;
+    layout.contrast = 0xF840;
+    const auto sp = decode(buildUnit(layout));
     QVERIFY(sp);
     ColourTable table{};
     table[7] = 0x00EB8080;                      // white
@@ -192,9 +192,9 @@ void TestSubpicture::rendersThroughTheColourTable()
 
 void TestSubpicture::assemblesUnitsFromPackets()
 {
-    UnitSpec spec;
-    spec.bitmap = patternBitmap(300, 40);
-    const Bytes unit = buildUnit(spec);
+    UnitLayout layout;
+    layout.bitmap = patternBitmap(300, 40);
+    const Bytes unit = buildUnit(layout);
     const std::span<const std::uint8_t> all(unit.data(), unit.size());
     SubpictureAssembler assembler;
 
@@ -224,12 +224,12 @@ void TestSubpicture::assemblesUnitsFromPackets()
 void TestSubpicture::timesUnitsOnScreen()
 {
     auto unit = [](unsigned start, int stop, bool forced) {
-        UnitSpec spec;
-        spec.bitmap = {{1}};
-        spec.startDelay = start;
-        spec.stopDelay = stop;
-        spec.forced = forced;
-        return *decode(buildUnit(spec));
+        UnitLayout layout;
+        layout.bitmap = {{1}};
+        layout.startDelay = start;
+        layout.stopDelay = stop;
+        layout.forced = forced;
+        return *decode(buildUnit(layout));
     };
     SubpictureTimeline timeline;
     // Units arrive out of order: 10 s..15 s, then 2 s..8 s (delays in 1024
