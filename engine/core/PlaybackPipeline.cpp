@@ -82,6 +82,7 @@ struct NavUnit
 struct VideoItem
 {
     enum class Kind { Data, Unit, Subpicture, Clut, Drain } kind = Kind::Data;
+    int serial = 0;                   // the flush generation it was read under
     std::vector<std::uint8_t> bytes;
     std::int64_t pts = -1;            // timeline, -1 for none
     std::int64_t dts = -1;
@@ -235,12 +236,24 @@ bool PlaybackPipeline::currentTitleLocked(int *title, int *chapter) const
     int32_t c = 0;
     const bool vts = dvdnav_is_domain_vts(nav);
     const dvdnav_status_t status = dvdnav_current_title_info(nav, &t, &c);
-    qCDebug(lcPipeline, "title query: vts %d status %d title %d chapter %d", vts, status, t, c);
     if (!vts || status != DVDNAV_STATUS_OK || t <= 0)
         return false;
     *title = t;
     *chapter = c;
     return true;
+}
+
+bool PlaybackPipeline::titleOnScreenLocked(int *title, int *chapter) const
+{
+    // What the user sees counts, not where the navigator reads ahead: it may
+    // be in the next chapter, or already past the title's end in a menu.
+    const ShownPosition now = shown();
+    if (now.valid && now.title > 0) {
+        *title = now.title;
+        *chapter = now.chapter;
+        return true;
+    }
+    return currentTitleLocked(title, chapter);
 }
 
 void PlaybackPipeline::playAtTime(std::int64_t target90k)
@@ -249,12 +262,21 @@ void PlaybackPipeline::playAtTime(std::int64_t target90k)
     dvdnav_t *nav = m_navigator.handle();
     int title = 0;
     int chapter = 0;
-    if (!currentTitleLocked(&title, &chapter))
+    if (!titleOnScreenLocked(&title, &chapter))
         throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Not playing a title"));
     const nav::TitleInfo *info = m_navigator.info().title(title);
     if (!info || target90k < 0 || target90k >= info->duration90k)
         throw EngineError(ErrorCode::TimeOutOfRange, QStringLiteral("The time is past the end of the title"));
     const std::uint64_t searchAt = std::uint64_t(std::max<std::int64_t>(0, target90k - SeekLeadTicks));
+    int navTitle = 0;
+    int navChapter = 0;
+    if (!currentTitleLocked(&navTitle, &navChapter) || navTitle != title) {
+        // The navigator has read past the title on screen (into the menu the
+        // title ends in, perhaps a still): back into the title first.
+        dvdnav_still_skip(nav);
+        if (dvdnav_title_play(nav, title) != DVDNAV_STATUS_OK)
+            throw EngineError(ErrorCode::NotAllowed, QStringLiteral("Title play: %1").arg(m_navigator.lastError()));
+    }
     if (dvdnav_time_search(nav, searchAt) != DVDNAV_STATUS_OK)
         throw EngineError(ErrorCode::TimeOutOfRange, QStringLiteral("Time search: %1").arg(m_navigator.lastError()));
     flushLocked(target90k);
@@ -266,12 +288,8 @@ void PlaybackPipeline::nextChapter()
     dvdnav_t *nav = m_navigator.handle();
     int title = 0;
     int chapter = 0;
-    if (!currentTitleLocked(&title, &chapter))
+    if (!titleOnScreenLocked(&title, &chapter))
         throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Not playing a title"));
-    // The chapter on screen counts, not the one the navigator reads ahead in.
-    const ShownPosition shownNow = shown();
-    if (shownNow.valid && shownNow.title == title && shownNow.chapter > 0)
-        chapter = shownNow.chapter;
     const nav::TitleInfo *info = m_navigator.info().title(title);
     if (!info || chapter >= info->chapterStarts90k.size())
         throw EngineError(ErrorCode::ChapterOutOfRange, QStringLiteral("This is the last chapter"));
@@ -286,11 +304,8 @@ void PlaybackPipeline::prevChapter()
     dvdnav_t *nav = m_navigator.handle();
     int title = 0;
     int chapter = 0;
-    if (!currentTitleLocked(&title, &chapter))
+    if (!titleOnScreenLocked(&title, &chapter))
         throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Not playing a title"));
-    const ShownPosition shownNow = shown();
-    if (shownNow.valid && shownNow.title == title && shownNow.chapter > 0)
-        chapter = shownNow.chapter;
     const nav::TitleInfo *info = m_navigator.info().title(title);
     const int target = std::max(1, chapter - 1);
     if (!info || target > info->chapterStarts90k.size())
@@ -347,6 +362,7 @@ struct PlaybackPipeline::NavState
 
 bool PlaybackPipeline::pushVideo(VideoItem &&item, int serial, std::size_t cost)
 {
+    item.serial = serial;
     for (;;) {
         if (m_videoQueue->push(item, serial, cost, item.kind == VideoItem::Kind::Unit, 50ms))
             return true;
@@ -874,6 +890,9 @@ void PlaybackPipeline::videoLoop()
             serial = m_serial;
             target = m_seekTarget;
         }
+        // Popped just before a flush: it belongs to what was playing before.
+        if (item->serial != serial)
+            continue;
         if (serial != v.serial) {
             // First item after a flush: nothing of before may show.
             v.serial = serial;

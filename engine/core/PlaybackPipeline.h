@@ -149,6 +149,8 @@ private:
     void flushLocked(std::int64_t target90k);
     // Navigation lock held: the title and chapter the navigator is in; false outside titles.
     bool currentTitleLocked(int *title, int *chapter) const;
+    // Navigation lock held: the title and chapter on screen, else the navigator's.
+    bool titleOnScreenLocked(int *title, int *chapter) const;
     // Navigation thread: pushes an item, waiting for room while the serial holds.
     bool pushVideo(VideoItem &&item, int serial, std::size_t cost);
     // Navigation thread: sends a drain marker and waits until the video thread has shown everything before it.
