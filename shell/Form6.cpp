@@ -143,7 +143,8 @@ void Form6::Form_Load()
 {
     // Centred for the designer width, near the bottom for the designer
     // height; loadi then shrinks the panel without moving it.
-    setPosition(startPosition(screenTwips(this)).x(), startPosition(screenTwips(this)).y());
+    const QPointF start = startPosition(screenTwips(this));
+    setPosition(start.x(), start.y());
     Intial();
     loadi();
 
