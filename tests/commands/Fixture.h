@@ -1,7 +1,7 @@
 #pragma once
-// Shared set-up of the command and poll tests: private config and cache
-// folders, the scripted engine in every new video window, recorded message
-// boxes, and an exit that throws instead of ending the test.
+// Shared set-up of the command and poll tests: private config folders, the
+// scripted engine in every new video window, recorded message boxes, and an
+// exit that throws instead of ending the test.
 
 #include "commands/Commands.h"
 #include "commands/Res.h"
@@ -11,6 +11,7 @@
 #include "shell/Forms.h"
 #include "tests/support/ScriptedEngine.h"
 
+#include <QLabel>
 #include <QPair>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -18,34 +19,31 @@
 
 namespace velmora::testing {
 
-// What the process end throws in tests (not a std::exception, so no error
-// trap swallows it).
+// Thrown by the test's process end; not a std::exception, so no trap takes it.
 struct ExitCalled
 {
     int status;
 };
+
+using Messages = QList<QPair<QString, QString>>; // (text, title)
 
 class CommandFixture
 {
 public:
     CommandFixture()
     {
-        // The stores read these at each call; the store objects on first use.
-        qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toLocal8Bit());
-        qputenv("XDG_CACHE_HOME", m_home.filePath(QStringLiteral("cache")).toLocal8Bit());
-        qputenv("XDG_RUNTIME_DIR", m_home.filePath(QStringLiteral("run")).toLocal8Bit());
+        for (const char *var : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
+            qputenv(var, m_home.filePath(QLatin1String(var)).toLocal8Bit());
         setEngineFactory([](QWidget *host) -> DvdEngine * { return new ScriptedEngine(host); });
-        setMessageBoxFunction([this](const QString &text, const QString &title) {
-            messages.append({text, title});
-        });
+        setMessageBoxFunction([this](const QString &text, const QString &title) { messages.append({text, title}); });
         setProcessEnd([this](int status) {
             exits.append(status);
             throw ExitCalled{status};
         });
     }
 
-    // A fresh video window and engine, nothing recorded, the panel's timers
-    // stopped (the tests run the ticks themselves), no saved folder.
+    // A fresh video window and engine, nothing recorded, no saved folder, the
+    // panel's timers stopped (the tests run the ticks).
     void reset()
     {
         unloadForm4();
@@ -53,22 +51,20 @@ public:
         form6().Timer2->stop();
         form4();
         engine().calls.clear();
-        engine().failures.clear();
         messages.clear();
         exits.clear();
-        SaveSetting(DvdSettingsApp, DvdSettingsSection, DvdDirectoryKey, QString());
-        SaveSetting(DvdSettingsAppMenuStop, DvdSettingsSection, DvdDirectoryKey, QString());
+        saveFolder(DvdSettingsApp, QString());
+        saveFolder(DvdSettingsAppMenuStop, QString());
     }
 
-    static ScriptedEngine &engine()
+    static void saveFolder(const QString &app, const QString &folder)
     {
-        auto *e = qobject_cast<ScriptedEngine *>(form4().DVD);
-        Q_ASSERT(e);
-        return *e;
+        SaveSetting(app, DvdSettingsSection, DvdDirectoryKey, folder);
     }
 
-    // The engine calls without the surface placements (Move) that showing
-    // and resizing the video window makes.
+    static ScriptedEngine &engine() { return *qobject_cast<ScriptedEngine *>(form4().DVD); }
+
+    // The engine calls, without the surface placements (Move) of layouts.
     static QStringList calls()
     {
         QStringList out;
@@ -79,27 +75,35 @@ public:
         return out;
     }
 
-    // Runs f while a timer closes the first modal dialog or popup that opens.
-    template <class F>
-    static void whileClosing(F f, std::function<void(QWidget *)> close)
+    // Runs f while a timer hands the first modal dialog or popup to close.
+    static void whileOpen(const std::function<void()> &f, const std::function<void(QWidget *)> &close)
     {
-        auto *timer = new QTimer;
-        timer->setInterval(20);
-        QObject::connect(timer, &QTimer::timeout, timer, [timer, close] {
+        QTimer timer;
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
             QWidget *w = QApplication::activeModalWidget();
             if (!w)
                 w = QApplication::activePopupWidget();
             if (w) {
-                timer->stop();
+                timer.stop();
                 close(w);
             }
         });
-        timer->start();
+        timer.start();
         f();
-        delete timer;
     }
 
-    QList<QPair<QString, QString>> messages; // (text, title)
+    // The label of a folder dialog that carries the prompt.
+    static QString promptOf(QWidget *dialog)
+    {
+        for (QLabel *label : dialog->findChildren<QLabel *>()) {
+            if (label->text().contains(QStringLiteral("*.VOB, *.IFO")))
+                return label->text();
+        }
+        return {};
+    }
+
+    Messages messages;
     QList<int> exits;
 
 private:

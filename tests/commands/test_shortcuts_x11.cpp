@@ -1,47 +1,41 @@
-// End to end on a real X display with a window manager: the player runs as
-// its own process on disc B while an xterm holds the focus, and xdotool types
-// the global shortcuts. The picture's colour tells which chapter plays.
+// End to end on a real X display with a window manager: the player plays
+// disc B in its own process while an xterm holds the focus, and xdotool types
+// the global shortcuts. The picture's colour tells what plays (disc B:
+// chapter 1 cyan, chapter 2 orange; nothing when stopped).
 //
-// Needs xdotool and xterm, the player binary and the authored discs; skips
-// when one is missing.
+// Skips without xdotool, xterm, the player binary or the authored disc.
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
 #include <QProcess>
-#include <QRect>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <functional>
-
 namespace {
 
-QString run(const QString &program, const QStringList &args)
+QString xdotool(const QStringList &args)
 {
     QProcess p;
-    p.start(program, args);
+    p.start(QStringLiteral("xdotool"), args);
     p.waitForFinished(10000);
     return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
 }
-
-QString xdotool(const QStringList &args) { return run(QStringLiteral("xdotool"), args); }
 
 bool waitFor(const std::function<bool()> &condition, int ms)
 {
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < ms) {
-        if (condition())
-            return true;
+    while (!condition()) {
+        if (clock.elapsed() > ms)
+            return false;
         QTest::qWait(100);
     }
-    return condition();
+    return true;
 }
 
 bool near(QColor a, QColor b)
@@ -49,8 +43,8 @@ bool near(QColor a, QColor b)
     return qAbs(a.red() - b.red()) <= 40 && qAbs(a.green() - b.green()) <= 40 && qAbs(a.blue() - b.blue()) <= 40;
 }
 
-const QColor Cyan(30, 170, 200);   // disc B chapter 1
-const QColor Orange(240, 130, 20); // disc B chapter 2
+const QColor Cyan(30, 170, 200);
+const QColor Orange(240, 130, 20);
 
 } // namespace
 
@@ -62,22 +56,31 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
 
-    void playsFromTheCommandLine();
-    void chapterStopPlayKeys();
-    void fastForwardKey();
-    void muteKey();
-    void fullScreenKey();
-    void helpKey();
+    void chapterStopAndPlay();
+    void fastForward();
+    void muteMirror();
+    void fullScreen();
+    void help();
     void altF4LeavesThePlayer();
     void f4Exits();
 
 private:
-    QRect windowGeometry(const QString &id) const;
-    QRect videoWindow() const;
-    QColor pictureColour() const;
-    QImage grab(const QRect &r) const;
-    void focusXterm();
-    void key(const QString &keys);
+    QRect window(bool video) const;
+    QImage grab(const QRect &r) const
+    {
+        return QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).toImage();
+    }
+    // The picture's background, left of the circle and below the captions.
+    QColor picture() const
+    {
+        const QImage shot = grab(window(true));
+        return shot.isNull() ? QColor() : shot.pixelColor(int(shot.width() * 0.18), int(shot.height() * 0.55));
+    }
+    bool waitForPicture(QColor colour, int ms = 5000) const
+    {
+        return waitFor([&] { return near(picture(), colour); }, ms);
+    }
+    void type(const QString &keys);
 
     QTemporaryDir m_home;
     QProcess m_player;
@@ -91,19 +94,14 @@ void TestShortcutsX11::initTestCase()
         QSKIP("needs an X display");
     for (const char *tool : {"xdotool", "xterm"}) {
         if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
-            QSKIP(qPrintable(QStringLiteral("needs %1").arg(QLatin1String(tool))));
+            QSKIP("needs xdotool and xterm");
     }
-    const QString player = QStringLiteral(VELMORA_PLAYER);
     const QString disc = QStringLiteral(VELMORA_DISC_DIR "/B");
-    if (!QFileInfo::exists(player))
-        QSKIP("the player is not built");
-    if (!QFileInfo::exists(disc + QStringLiteral("/VIDEO_TS/VIDEO_TS.IFO")))
-        QSKIP("disc B is not authored");
+    if (!QFileInfo::exists(QStringLiteral(VELMORA_PLAYER)) || !QFileInfo::exists(disc + "/VIDEO_TS/VIDEO_TS.IFO"))
+        QSKIP("needs the player and disc B");
 
-    // Something else holds the focus: a terminal that only sleeps, so the
-    // keys typed into it do nothing there.
+    // The focus holder only sleeps: what is typed into it does nothing there.
     m_xterm.start(QStringLiteral("xterm"), {"-geometry", "40x5+0-0", "-title", "focus-holder", "-e", "sleep", "600"});
-    QVERIFY(m_xterm.waitForStarted());
     QVERIFY(waitFor([this] {
         m_xtermWindow = xdotool({"search", "--onlyvisible", "--name", "^focus-holder$"}).section(u'\n', 0, 0);
         return !m_xtermWindow.isEmpty();
@@ -115,170 +113,103 @@ void TestShortcutsX11::initTestCase()
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     m_player.setProcessEnvironment(env);
     m_player.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_player.start(player, {disc});
-    QVERIFY(m_player.waitForStarted());
-    QVERIFY2(waitFor([this] { return videoWindow().isValid(); }, 15000), "no video window");
-    focusXterm();
+    m_player.start(QStringLiteral(VELMORA_PLAYER), {disc});
+    QVERIFY(waitFor([this] { return window(true).isValid(); }, 15000));
+    QVERIFY2(waitForPicture(Cyan, 15000), qPrintable("the command line's disc does not play: " + picture().name()));
 }
 
 void TestShortcutsX11::cleanupTestCase()
 {
-    if (m_player.state() != QProcess::NotRunning) {
-        m_player.kill();
-        m_player.waitForFinished();
-    }
-    if (m_xterm.state() != QProcess::NotRunning) {
-        m_xterm.kill();
-        m_xterm.waitForFinished();
+    for (QProcess *p : {&m_player, &m_xterm}) {
+        if (p->state() != QProcess::NotRunning) {
+            p->kill();
+            p->waitForFinished();
+        }
     }
 }
 
-QRect TestShortcutsX11::windowGeometry(const QString &id) const
+// The player's visible windows: the video window is the taller one.
+QRect TestShortcutsX11::window(bool video) const
 {
-    QRect r;
-    for (const QString &line : xdotool({"getwindowgeometry", "--shell", id}).split(u'\n')) {
-        const QString name = line.section(u'=', 0, 0);
-        const int value = line.section(u'=', 1).toInt();
-        if (name == QLatin1String("X"))
-            r.moveLeft(value);
-        else if (name == QLatin1String("Y"))
-            r.moveTop(value);
-        else if (name == QLatin1String("WIDTH"))
-            r.setWidth(value);
-        else if (name == QLatin1String("HEIGHT"))
-            r.setHeight(value);
-    }
-    return r;
-}
-
-// Of the player's two visible windows, the video window is the taller one.
-QRect TestShortcutsX11::videoWindow() const
-{
-    QRect best;
     const QString ids = xdotool({"search", "--onlyvisible", "--pid", QString::number(m_player.processId()),
                                  "--name", "^Velmora$"});
     for (const QString &id : ids.split(u'\n', Qt::SkipEmptyParts)) {
-        const QRect r = windowGeometry(id);
-        if (r.height() > best.height() && r.height() > 200)
-            best = r;
+        QHash<QString, int> g;
+        for (const QString &line : xdotool({"getwindowgeometry", "--shell", id}).split(u'\n'))
+            g.insert(line.section(u'=', 0, 0), line.section(u'=', 1).toInt());
+        const QRect r(g.value("X"), g.value("Y"), g.value("WIDTH"), g.value("HEIGHT"));
+        if ((r.height() > 200) == video)
+            return r;
     }
-    return best;
+    return {};
 }
 
-QImage TestShortcutsX11::grab(const QRect &r) const
-{
-    return QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).toImage();
-}
-
-// The picture's background, left of the circle and below the captions.
-QColor TestShortcutsX11::pictureColour() const
-{
-    const QRect video = videoWindow();
-    if (!video.isValid())
-        return {};
-    const QImage shot = grab(video);
-    return shot.pixelColor(int(shot.width() * 0.18), int(shot.height() * 0.55));
-}
-
-void TestShortcutsX11::focusXterm()
+// Types keys while the xterm has the focus.
+void TestShortcutsX11::type(const QString &keys)
 {
     QVERIFY(waitFor([this] {
         xdotool({"windowactivate", "--sync", m_xtermWindow});
         QTest::qWait(300);
         return xdotool({"getactivewindow"}) == m_xtermWindow;
     }, 5000));
-}
-
-void TestShortcutsX11::key(const QString &keys)
-{
-    // Straight to the server, as typed; the xterm has the focus.
     xdotool({"key", "--clearmodifiers", keys});
 }
 
-void TestShortcutsX11::playsFromTheCommandLine()
+void TestShortcutsX11::chapterStopAndPlay()
 {
-    QVERIFY2(waitFor([this] { return near(pictureColour(), Cyan); }, 15000),
-             qPrintable(QStringLiteral("picture is %1").arg(pictureColour().name())));
+    type(QStringLiteral("Right"));
+    QVERIFY2(waitForPicture(Orange), qPrintable("after Right: " + picture().name()));
+    type(QStringLiteral("Left"));
+    QVERIFY2(waitForPicture(Cyan), qPrintable("after Left: " + picture().name()));
+    type(QStringLiteral("space"));
+    QVERIFY2(waitForPicture(Qt::black), qPrintable("after Space: " + picture().name()));
+    type(QStringLiteral("Return"));
+    QVERIFY2(waitForPicture(Cyan), qPrintable("after Enter: " + picture().name()));
 }
 
-void TestShortcutsX11::chapterStopPlayKeys()
+void TestShortcutsX11::fastForward()
 {
-    focusXterm();
-    key(QStringLiteral("Right"));
-    QVERIFY2(waitFor([this] { return near(pictureColour(), Orange); }, 4000),
-             qPrintable(QStringLiteral("after Right: %1").arg(pictureColour().name())));
-    key(QStringLiteral("Left"));
-    QVERIFY2(waitFor([this] { return near(pictureColour(), Cyan); }, 4000),
-             qPrintable(QStringLiteral("after Left: %1").arg(pictureColour().name())));
-    // Stopped, the video shows no picture; Enter plays again.
-    key(QStringLiteral("space"));
-    QVERIFY2(waitFor([this] { return near(pictureColour(), Qt::black); }, 4000),
-             qPrintable(QStringLiteral("after Space: %1").arg(pictureColour().name())));
-    key(QStringLiteral("Return"));
-    QVERIFY2(waitFor([this] { return near(pictureColour(), Cyan); }, 5000),
-             qPrintable(QStringLiteral("after Return: %1").arg(pictureColour().name())));
+    // At 32 times normal speed chapter 1 (10 s) is over within a second.
+    type(QStringLiteral("Next"));
+    const bool scanned = waitFor([this] { return !near(picture(), Cyan); }, 4000);
+    type(QStringLiteral("space Return"));
+    QVERIFY2(scanned, "Page Down did not scan forwards");
+    QVERIFY(waitForPicture(Cyan));
 }
 
-void TestShortcutsX11::fastForwardKey()
+void TestShortcutsX11::muteMirror()
 {
-    QVERIFY(waitFor([this] { return near(pictureColour(), Cyan); }, 3000));
-    focusXterm();
-    key(QStringLiteral("Next"));
-    // 32 times normal speed leaves chapter 1 (10 s) within a second.
-    const bool left = waitFor([this] { return !near(pictureColour(), Cyan); }, 4000);
-    key(QStringLiteral("space"));
-    QTest::qWait(700);
-    key(QStringLiteral("Return"));
-    QVERIFY2(left, qPrintable(QStringLiteral("after Page Down: %1").arg(pictureColour().name())));
-}
-
-void TestShortcutsX11::muteKey()
-{
-    // The mute button swaps its picture: compare the panel before and after.
-    const QString ids = xdotool({"search", "--onlyvisible", "--pid", QString::number(m_player.processId()),
-                                 "--name", "^Velmora$"});
-    QRect panel;
-    for (const QString &id : ids.split(u'\n', Qt::SkipEmptyParts)) {
-        const QRect r = windowGeometry(id);
-        if (r.height() < 200)
-            panel = r;
-    }
-    QVERIFY(panel.isValid());
-    // Leave out the seek bar's row, which moves while playing.
-    const QRect buttons(panel.x(), panel.y() + panel.height() / 2, panel.width(), panel.height() / 2);
+    // The mute button swaps its picture (the seek bar's half of the panel moves).
+    const QRect panel = window(false);
+    const QRect buttons = panel.adjusted(0, panel.height() / 2, 0, 0);
     const QImage before = grab(buttons);
-    focusXterm();
-    key(QStringLiteral("m"));
+    type(QStringLiteral("m"));
     QVERIFY2(waitFor([&] { return grab(buttons) != before; }, 3000), "M did not change the mute button");
-    key(QStringLiteral("m"));
+    type(QStringLiteral("m"));
     QVERIFY2(waitFor([&] { return grab(buttons) == before; }, 3000), "a second M did not restore it");
 }
 
-void TestShortcutsX11::fullScreenKey()
+void TestShortcutsX11::fullScreen()
 {
-    const QRect normal = videoWindow();
-    const QSize screen = QGuiApplication::primaryScreen()->size();
-    focusXterm();
-    key(QStringLiteral("Home"));
-    QVERIFY2(waitFor([&] { return videoWindow().size() == screen; }, 4000), "Home did not fill the screen");
-    key(QStringLiteral("Home"));
-    QVERIFY2(waitFor([&] { return videoWindow().size() == normal.size(); }, 4000), "Home did not come back");
+    const QSize normal = window(true).size();
+    type(QStringLiteral("Home"));
+    QVERIFY(waitFor([&] { return window(true).size() == QGuiApplication::primaryScreen()->size(); }, 4000));
+    type(QStringLiteral("Home"));
+    QVERIFY(waitFor([&] { return window(true).size() == normal; }, 4000));
 }
 
-void TestShortcutsX11::helpKey()
+void TestShortcutsX11::help()
 {
-    focusXterm();
-    key(QStringLiteral("F1"));
-    QVERIFY2(waitFor([&] {
+    type(QStringLiteral("F1"));
+    QVERIFY(waitFor([this] {
         return !xdotool({"search", "--onlyvisible", "--pid", QString::number(m_player.processId()), "--name", "^帮助$"})
                     .isEmpty();
-    }, 3000), "F1 showed no Help");
+    }, 3000));
 }
 
 void TestShortcutsX11::altF4LeavesThePlayer()
 {
-    focusXterm();
-    key(QStringLiteral("alt+F4"));
+    type(QStringLiteral("alt+F4"));
     QVERIFY2(m_xterm.waitForFinished(5000), "the window manager did not close the xterm");
     QTest::qWait(1500); // three ticks
     QCOMPARE(m_player.state(), QProcess::Running);
@@ -286,13 +217,16 @@ void TestShortcutsX11::altF4LeavesThePlayer()
 
 void TestShortcutsX11::f4Exits()
 {
-    const QString children = run(QStringLiteral("pgrep"), {"-P", QString::number(m_player.processId())});
-    key(QStringLiteral("F4"));
+    QProcess pgrep;
+    pgrep.start(QStringLiteral("pgrep"), {"-P", QString::number(m_player.processId())});
+    pgrep.waitForFinished();
+    const QStringList children = QString::fromLocal8Bit(pgrep.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    xdotool({"key", "F4"});
     QVERIFY2(m_player.waitForFinished(5000), "F4 did not end the player");
     QCOMPARE(m_player.exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_player.exitCode(), 0);
-    for (const QString &pid : children.split(u'\n', Qt::SkipEmptyParts))
-        QVERIFY2(!QFileInfo::exists(QStringLiteral("/proc/") + pid), qPrintable("child left: " + pid));
+    for (const QString &pid : children)
+        QVERIFY2(!QFileInfo::exists("/proc/" + pid), qPrintable("child left: " + pid));
 }
 
 QTEST_MAIN(TestShortcutsX11)

@@ -1,4 +1,4 @@
-// The status poll's twenty steps against a scripted key source.
+// The status poll's steps against a scripted key source.
 
 #include "Fixture.h"
 
@@ -24,23 +24,16 @@ private slots:
     void initTestCase();
     void init();
 
-    void samplesEveryCodeInOrder();
-    void keyActions_data();
-    void keyActions();
+    void keys_data();
+    void keys();
+    void severalActionsInStepOrder_data();
     void severalActionsInStepOrder();
-    void mirrorsMenuMarks();
-    void mirrorsMute();
-    void twoTapsOfMToggleOnce();
-    void heldKeypadPlusRepeats();
-    void spaceStopsAndResetsEvenWhenRefused();
-    void homeTogglesFullScreen();
-    void f1ShowsHelp();
+    void mirrors();
+    void repeatsAndTaps();
+    void homeAndF1();
     void openKeyCancelled();
-    void f4EndsTheTick();
-    void altF4DoesNotEnd();
-    void fullScreenClicks();
-    void timer2ReturnsFocusInFullScreen();
-    void refusalsDoNotStopTheTick();
+    void f4EndsTheTickButNotWithAlt();
+    void fullScreenMouse();
 
 private:
     ScriptedKeySource *m_keys = nullptr;
@@ -57,12 +50,10 @@ void TestStatusPoll::init()
 {
     reset();
     m_keys->releaseAll();
-    m_keys->sampled.clear();
     if (res().mnuFullscreen->isChecked())
         res().fs();
     res().mnuDS->setChecked(true);
     res().mnuinfo->setChecked(false);
-    // Leave the engine's state as the steps that run every tick see it.
     Timer1_Timer();
     engine().calls.clear();
     m_keys->sampled.clear();
@@ -70,7 +61,7 @@ void TestStatusPoll::init()
 
 namespace {
 
-// The calls of one tick without the ones every tick makes (steps 5 and 8).
+// The calls of a tick without those every tick makes (subtitles, mute mirror).
 QStringList actions(const QStringList &calls)
 {
     QStringList out;
@@ -83,19 +74,7 @@ QStringList actions(const QStringList &calls)
 
 } // namespace
 
-void TestStatusPoll::samplesEveryCodeInOrder()
-{
-    Timer1_Timer();
-    QCOMPARE(m_keys->sampled.size(), 16);
-    QCOMPARE(m_keys->sampled, QList<VirtualKey>(PolledKeys.begin(), PolledKeys.end()));
-    const QList<int> codes{0x22, 0x21, 0x24, 0x25, 0x27, 0x0D, 0x4F, 0x70, 0x50, 0x73, 0x20, 0x6B, 0x6D, 0x4D, 0x01, 0x02};
-    for (int i = 0; i < codes.size(); ++i)
-        QCOMPARE(int(PolledKeys[i]), codes[i]);
-    // Every tick applies the subtitle mark and reads the mute state, nothing else.
-    QCOMPARE(calls(), QStringList({"setShowSubtitles(true)", "Mute"}));
-}
-
-void TestStatusPoll::keyActions_data()
+void TestStatusPoll::keys_data()
 {
     QTest::addColumn<VirtualKey>("key");
     QTest::addColumn<QStringList>("expected");
@@ -107,95 +86,107 @@ void TestStatusPoll::keyActions_data()
     QTest::newRow("M") << VirtualKey::M << QStringList{"setMute(true)"};
     QTest::newRow("Enter") << VirtualKey::Enter << QStringList{"Play"};
     QTest::newRow("Space") << VirtualKey::Space << QStringList{"Stop"};
-    // Mouse buttons matter only in full screen.
-    QTest::newRow("left button") << VirtualKey::LeftButton << QStringList{};
-    QTest::newRow("right button") << VirtualKey::RightButton << QStringList{};
+    QTest::newRow("left button, not full screen") << VirtualKey::LeftButton << QStringList{};
+    QTest::newRow("right button, not full screen") << VirtualKey::RightButton << QStringList{};
 }
 
-void TestStatusPoll::keyActions()
+void TestStatusPoll::keys()
 {
     QFETCH(VirtualKey, key);
     QFETCH(QStringList, expected);
+    Timer1_Timer();
+    // Every tick samples all sixteen codes in order and applies the subtitle
+    // mark and the mute mirror, whatever is pressed.
+    QCOMPARE(m_keys->sampled, QList<VirtualKey>(PolledKeys.begin(), PolledKeys.end()));
+    QCOMPARE(calls(), QStringList({"setShowSubtitles(true)", "Mute"}));
+
+    engine().calls.clear();
     m_keys->tap(key);
     Timer1_Timer();
     QCOMPARE(actions(calls()), expected);
-    // A tap is seen once.
     engine().calls.clear();
-    Timer1_Timer();
-    QCOMPARE(actions(calls()), QStringList{});
+    Timer1_Timer(); // a tap is seen once
+    QCOMPARE(actions(calls()), QStringList());
+    QVERIFY(!form6().Timer2->isActive());
+}
+
+void TestStatusPoll::severalActionsInStepOrder_data()
+{
+    QTest::addColumn<bool>("refuseAll");
+    QTest::newRow("engine accepts") << false;
+    QTest::newRow("engine refuses everything") << true;
 }
 
 void TestStatusPoll::severalActionsInStepOrder()
 {
-    // Tapped in the reverse order: the steps' order wins.
-    for (VirtualKey k : {VirtualKey::Enter, VirtualKey::M, VirtualKey::Right, VirtualKey::Left,
+    QFETCH(bool, refuseAll);
+    if (refuseAll)
+        engine().failures = {{"*", ErrorCode::NotAllowed}};
+    res().mnuinfo->trigger();
+    form6().Seek->setValue(20);
+    // Tapped in reverse: the steps' order wins, and no refusal stops the tick.
+    for (VirtualKey k : {VirtualKey::Space, VirtualKey::Enter, VirtualKey::M, VirtualKey::Right, VirtualKey::Left,
                          VirtualKey::PageUp, VirtualKey::P, VirtualKey::PageDown})
         m_keys->tap(k);
     Timer1_Timer();
-    QCOMPARE(calls(),
-             QStringList({"setShowSubtitles(true)", "PlayForwards(32)", "Pause", "Mute", "PlayBackwards(32)",
-                          "PlayPrevChapter", "PlayNextChapter", "Mute", "setMute(true)", "Play"}));
+    QStringList expected{"setShowSubtitles(true)", "PlayForwards(32)", "Pause", "Mute", "PlayBackwards(32)",
+                         "PlayPrevChapter", "PlayNextChapter", "Mute", "setMute(true)", "Play", "Stop"};
+    if (refuseAll)
+        expected.removeOne(QStringLiteral("setMute(true)")); // its read failed first
+    QCOMPARE(calls(), expected);
+    QVERIFY(!form4().ds->isHidden());
+    QCOMPARE(form6().Seek->Value(), 1); // Space resets the bar even when Stop is refused
 }
 
-void TestStatusPoll::mirrorsMenuMarks()
+void TestStatusPoll::mirrors()
 {
-    // Subtitles off within a tick, and kept off at every tick.
+    // Subtitles off within a tick, and kept off, even if a disc menu turns them on.
     res().mnuDS->trigger();
     Timer1_Timer();
     QCOMPARE(calls().first(), QStringLiteral("setShowSubtitles(false)"));
-    engine().setShowSubtitles(true); // e.g. a disc menu turned them on
+    engine().setShowSubtitles(true);
     Timer1_Timer();
     QVERIFY(!engine().ShowSubtitles());
 
-    QVERIFY(form4().ds->isHidden());
+    // The information box follows its mark.
     res().mnuinfo->trigger();
     Timer1_Timer();
     QVERIFY(!form4().ds->isHidden());
     res().mnuinfo->trigger();
     Timer1_Timer();
     QVERIFY(form4().ds->isHidden());
-}
 
-void TestStatusPoll::mirrorsMute()
-{
-    engine().setMute(true); // the Mute button or anything else
+    // Muted by any path: MuteOff in place of Mute within one tick.
+    engine().setMute(true);
     Timer1_Timer();
     QVERIFY(form6().Mute->isHidden());
     QVERIFY(!form6().MuteOff->isHidden());
-
-    m_keys->tap(VirtualKey::M);
+    engine().setMute(false);
     Timer1_Timer();
-    // The mirror runs before the M step: one more tick shows the new state.
-    Timer1_Timer();
-    QVERIFY(!engine().Mute());
     QVERIFY(!form6().Mute->isHidden());
     QVERIFY(form6().MuteOff->isHidden());
 }
 
-void TestStatusPoll::twoTapsOfMToggleOnce()
+void TestStatusPoll::repeatsAndTaps()
 {
+    // Two presses of M between two ticks toggle once.
     m_keys->tap(VirtualKey::M);
     m_keys->tap(VirtualKey::M);
     Timer1_Timer();
-    QVERIFY(engine().Mute());
     Timer1_Timer();
     QVERIFY(engine().Mute());
-    QCOMPARE(engine().calls.count(QStringLiteral("setMute(true)")), 1);
-}
+    QCOMPARE(calls().count(QStringLiteral("setMute(true)")), 1);
 
-void TestStatusPoll::heldKeypadPlusRepeats()
-{
+    // Keypad + held for four ticks: +40, then up to the slider's limit.
     QSlider *slider = form6().Slider1;
     slider->setValue(30);
     m_keys->hold(VirtualKey::KeypadPlus);
     for (int tick = 0; tick < 4; ++tick)
         Timer1_Timer();
     QCOMPARE(slider->value(), 70);
-    // Up to the slider's limit.
-    for (int tick = 0; tick < 6; ++tick)
+    for (int tick = 0; tick < 4; ++tick)
         Timer1_Timer();
     QCOMPARE(slider->value(), slider->maximum());
-
     m_keys->release(VirtualKey::KeypadPlus);
     m_keys->tap(VirtualKey::KeypadMinus);
     Timer1_Timer();
@@ -203,17 +194,7 @@ void TestStatusPoll::heldKeypadPlusRepeats()
     QCOMPARE(slider->value(), slider->maximum() - 10);
 }
 
-void TestStatusPoll::spaceStopsAndResetsEvenWhenRefused()
-{
-    form6().Seek->setValue(55);
-    engine().failures = {{"Stop", ErrorCode::NoDisc}};
-    m_keys->tap(VirtualKey::Space);
-    Timer1_Timer();
-    QCOMPARE(form6().Seek->Value(), 1);
-    QCOMPARE(actions(calls()), QStringList{"Stop"});
-}
-
-void TestStatusPoll::homeTogglesFullScreen()
+void TestStatusPoll::homeAndF1()
 {
     form6().show();
     form4().show();
@@ -225,16 +206,12 @@ void TestStatusPoll::homeTogglesFullScreen()
     Timer1_Timer();
     QVERIFY(!res().mnuFullscreen->isChecked());
     QVERIFY(form4().WindowState() != 2);
-}
 
-void TestStatusPoll::f1ShowsHelp()
-{
     if (helpForm())
         helpForm()->close();
     m_keys->tap(VirtualKey::F1);
     Timer1_Timer();
-    QVERIFY(helpForm());
-    QVERIFY(helpForm()->isVisible());
+    QVERIFY(helpForm() && helpForm()->isVisible());
     QVERIFY(!QApplication::activeModalWidget());
     helpForm()->close();
 }
@@ -245,110 +222,75 @@ void TestStatusPoll::openKeyCancelled()
     QString prompt;
     m_keys->tap(VirtualKey::O);
     m_keys->tap(VirtualKey::Enter);
-    whileClosing([] { Timer1_Timer(); },
-                 [&](QWidget *w) {
-                     auto *dialog = qobject_cast<QFileDialog *>(w);
-                     QVERIFY(dialog);
-                     for (QLabel *label : dialog->findChildren<QLabel *>()) {
-                         if (label->text().contains(QStringLiteral("*.VOB, *.IFO")))
-                             prompt = label->text();
-                     }
-                     // An "o" typed into the browser opens no second browser.
-                     m_keys->tap(VirtualKey::O);
-                     Timer1_Timer();
-                     QCOMPARE(QApplication::activeModalWidget(), w);
-                     static_cast<QDialog *>(dialog)->reject();
-                 });
+    whileOpen([] { Timer1_Timer(); },
+              [&](QWidget *w) {
+                  prompt = promptOf(w);
+                  // Ticks go on; an "o" typed into the browser opens no second one.
+                  m_keys->tap(VirtualKey::O);
+                  Timer1_Timer();
+                  QCOMPARE(QApplication::activeModalWidget(), w);
+                  static_cast<QDialog *>(w)->reject();
+              });
     QCOMPARE(prompt, QStringLiteral("Select a folder with DVD files (*.VOB, *.IFO)"));
     QCOMPARE(SelectedFolder, QString());
     QVERIFY(!dvdDirectoryFormLoaded() || !dvdDirectoryForm().isVisible());
-    QCOMPARE(actions(calls()), QStringList{"Play"}); // Enter ran before O
+    QCOMPARE(actions(calls()), QStringList{"Play"}); // Enter's step comes before O's
 }
 
-void TestStatusPoll::f4EndsTheTick()
+void TestStatusPoll::f4EndsTheTickButNotWithAlt()
 {
-    m_keys->tap(VirtualKey::P);
-    m_keys->tap(VirtualKey::F4);
-    m_keys->tap(VirtualKey::Enter);
-    m_keys->tap(VirtualKey::Home);
-    QVERIFY_THROWS_EXCEPTION(ExitCalled, Timer1_Timer());
-    QCOMPARE(exits, QList<int>{0});
-    QVERIFY(!res().mnuFullscreen->isChecked()); // Home did not run
-    QVERIFY(!form4Loaded());                    // the engine went with its window
-}
-
-void TestStatusPoll::altF4DoesNotEnd()
-{
+    // Alt+F4 closes some window for the window manager; the player stays.
     m_keys->tap(VirtualKey::F4, /*withAlt=*/true);
     m_keys->tap(VirtualKey::Enter);
+    Timer1_Timer();
+    m_keys->hold(VirtualKey::F4, true);
     Timer1_Timer();
     QVERIFY(exits.isEmpty());
     QCOMPARE(actions(calls()), QStringList{"Play"});
 
-    // Held with Alt: still ignored; F4 alone afterwards ends the program.
-    m_keys->hold(VirtualKey::F4, true);
-    Timer1_Timer();
-    QVERIFY(exits.isEmpty());
+    // F4 alone ends the program at once: Home and Enter, later steps, do not run.
     m_keys->release(VirtualKey::F4);
+    engine().calls.clear();
     m_keys->tap(VirtualKey::F4, true);
     m_keys->tap(VirtualKey::F4, false);
+    m_keys->tap(VirtualKey::P);
+    m_keys->tap(VirtualKey::Home);
+    m_keys->tap(VirtualKey::Enter);
     QVERIFY_THROWS_EXCEPTION(ExitCalled, Timer1_Timer());
+    QCOMPARE(exits, QList<int>{0});
+    QVERIFY(!res().mnuFullscreen->isChecked());
+    QVERIFY(!form4Loaded()); // the engine went with its window
 }
 
-void TestStatusPoll::fullScreenClicks()
+void TestStatusPoll::fullScreenMouse()
 {
     form6().show();
     form4().show();
-    m_keys->tap(VirtualKey::LeftButton);
-    Timer1_Timer();
-    QVERIFY(!form6().Timer2->isActive()); // not in full screen
+    Timer2_Timer(); // not in full screen: nothing
+    QCOMPARE(calls(), QStringList());
 
-    res().fs();
-    m_keys->tap(VirtualKey::LeftButton);
-    Timer1_Timer();
-    QVERIFY(form6().Timer2->isActive());
-
-    QStringList shown;
-    m_keys->tap(VirtualKey::RightButton);
-    whileClosing([] { Timer1_Timer(); },
-                 [&](QWidget *w) {
-                     if (auto *menu = qobject_cast<QMenu *>(w)) {
-                         shown << menu->objectName();
-                         menu->close();
-                     }
-                 });
-    QCOMPARE(shown, QStringList{"mnuFile"});
-    QCOMPARE(res().popupOwner(), static_cast<QWidget *>(&form6()));
-    res().fs();
-}
-
-void TestStatusPoll::timer2ReturnsFocusInFullScreen()
-{
-    form6().show();
-    form4().show();
-    Timer2_Timer();
-    QCOMPARE(calls(), QStringList{});
     res().fs();
     engine().calls.clear();
     Timer2_Timer();
     QCOMPARE(calls(), QStringList{"SetFocus"});
-    res().fs();
-}
 
-void TestStatusPoll::refusalsDoNotStopTheTick()
-{
-    engine().failures = {{"*", ErrorCode::NotAllowed}};
-    res().mnuinfo->trigger();
-    for (VirtualKey k : {VirtualKey::PageDown, VirtualKey::P, VirtualKey::PageUp, VirtualKey::Left,
-                         VirtualKey::Right, VirtualKey::M, VirtualKey::Enter, VirtualKey::Space})
-        m_keys->tap(k);
-    form6().Seek->setValue(20);
+    // A left click anywhere brings the panel forward and arms Timer2.
+    form6().Timer2->stop();
+    m_keys->tap(VirtualKey::LeftButton);
     Timer1_Timer();
-    QCOMPARE(calls(),
-             QStringList({"setShowSubtitles(true)", "PlayForwards(32)", "Pause", "Mute", "PlayBackwards(32)",
-                          "PlayPrevChapter", "PlayNextChapter", "Mute", "Play", "Stop"}));
-    QVERIFY(!form4().ds->isHidden());
-    QCOMPARE(form6().Seek->Value(), 1);
+    QVERIFY(form6().Timer2->isActive());
+
+    // A right click anywhere pops the menu up, owned by the panel.
+    QString shown;
+    m_keys->tap(VirtualKey::RightButton);
+    whileOpen([] { Timer1_Timer(); },
+              [&](QWidget *w) {
+                  shown = w->objectName();
+                  w->close();
+              });
+    QCOMPARE(shown, QStringLiteral("mnuFile"));
+    QCOMPARE(res().popupOwner(), static_cast<QWidget *>(&form6()));
+    res().fs();
 }
 
 QTEST_MAIN(TestStatusPoll)
