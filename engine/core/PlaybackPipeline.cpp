@@ -640,6 +640,8 @@ void PlaybackPipeline::navLoop()
         case DVDNAV_STILL_FRAME: {
             const auto *still = reinterpret_cast<const dvdnav_still_event_t *>(block.data());
             const int seconds = still->length;
+            if (m_audio)
+                m_audio->endOfStream(50ms); // the codec parser holds the last frame back
             drainVideo(serial);
             if (m_audio)
                 m_audio->drain(100ms);
@@ -663,6 +665,8 @@ void PlaybackPipeline::navLoop()
             break;
         }
         case DVDNAV_WAIT: {
+            if (m_audio)
+                m_audio->endOfStream(50ms);
             drainVideo(serial);
             std::lock_guard navLock(m_navMutex);
             std::lock_guard lock(m_stateMutex);
@@ -688,6 +692,8 @@ void PlaybackPipeline::navLoop()
             }
             break;
         case DVDNAV_STOP:
+            if (m_audio)
+                m_audio->endOfStream(50ms);
             drainVideo(serial);
             if (m_audio)
                 m_audio->drain(1000ms);
