@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <deque>
 
 namespace velmora {
 
@@ -73,6 +74,10 @@ const char *codecName(AudioCodec codec)
     return "unknown";
 }
 
+// More stamped packets than this without a frame starting in them is no
+// stream we can follow anyway.
+constexpr std::size_t MaxPendingStamps = 32;
+
 // What the resampler was set up for; a stream may change any of it between
 // frames (an LPCM header, an AC-3 stream going from 2.0 to 5.1).
 struct InputShape
@@ -100,6 +105,35 @@ struct AudioDecoder::Impl
     PacketPtr packet{av_packet_alloc()};
     std::int64_t nextPts = NoPts;
     std::vector<std::uint8_t> padded; // the packet being parsed, with padding
+
+    // Where each stamped packet lies in the bytes given to the parser. On a
+    // disc a packet's time stamp belongs to the first frame that STARTS in
+    // it. libavcodec's parser instead gives it to the first frame it
+    // completes after the packet arrived, which is one frame early whenever
+    // a frame starts in the last few bytes of the packet before (its header
+    // ends in the stamped packet). So we match stamps to frames ourselves.
+    struct Stamp
+    {
+        std::int64_t begin = 0; // parser byte offsets
+        std::int64_t end = 0;
+        std::int64_t pts = NoPts;
+    };
+    std::deque<Stamp> stamps;
+    std::int64_t parsedBytes = 0; // bytes handed to the parser since it was created
+
+    // The stamp of the packet a frame starting at `offset` began in, if the
+    // frame is the first to start there; earlier stamps are forgotten.
+    std::int64_t stampFor(std::int64_t offset)
+    {
+        while (!stamps.empty() && stamps.front().end <= offset)
+            stamps.pop_front();
+        if (!stamps.empty() && stamps.front().begin <= offset) {
+            const std::int64_t pts = stamps.front().pts;
+            stamps.pop_front();
+            return pts;
+        }
+        return NoPts;
+    }
 
     ~Impl() { av_channel_layout_uninit(&shape.layout); }
 
@@ -212,6 +246,8 @@ void AudioDecoder::reset()
         // A parser has no flush of its own; a fresh one forgets the partial
         // frame it was assembling.
         m_impl->parser.reset(av_parser_init(m_impl->codec->id));
+        m_impl->stamps.clear();
+        m_impl->parsedBytes = 0;
     }
     m_impl->resampler.reset();
     av_channel_layout_uninit(&m_impl->shape.layout);
@@ -269,19 +305,22 @@ void AudioDecoder::decode(const AudioPacket &packet, std::vector<AudioChunk> &ou
     std::memset(d.padded.data() + packet.size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     const std::uint8_t *data = d.padded.data();
     int left = int(packet.size);
-    std::int64_t chunkPts = pts;
+    if (packet.pts90k != NoPts) {
+        d.stamps.push_back({d.parsedBytes, d.parsedBytes + left, packet.pts90k});
+        // Stamps of packets in which no frame ever starts would pile up.
+        while (d.stamps.size() > MaxPendingStamps)
+            d.stamps.pop_front();
+    }
     while (left > 0) {
         std::uint8_t *frameData = nullptr;
         int frameSize = 0;
         const int used = av_parser_parse2(d.parser.get(), d.context.get(), &frameData, &frameSize, data, left,
-                                          chunkPts, chunkPts, 0);
+                                          AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
         if (used < 0)
             break;
         data += used;
         left -= used;
-        // The time stamp is handed in once; the parser gives it to the frame
-        // that starts in these bytes, as the disc means it.
-        chunkPts = AV_NOPTS_VALUE;
+        d.parsedBytes += used;
         if (frameSize > 0)
             decodeParsed(frameData, frameSize, packet.serial, out);
         else if (used == 0)
@@ -316,7 +355,8 @@ void AudioDecoder::decodeParsed(const std::uint8_t *frameData, int frameSize, in
         return;
     }
     std::memcpy(d.packet->data, frameData, std::size_t(frameSize));
-    d.packet->pts = d.parser->pts;
+    const std::int64_t pts = d.stampFor(d.parser->frame_offset);
+    d.packet->pts = pts == NoPts ? AV_NOPTS_VALUE : pts;
     decodeFrames(d.packet.get(), serial, out);
     av_packet_unref(d.packet.get());
 }
