@@ -2,8 +2,10 @@
 // Turns one DVD audio stream's packets into 48 kHz S16 stereo chunks.
 //
 // AC-3, DTS, MPEG audio and LPCM through libavcodec; the codec parsers cut
-// the byte stream into frames however the packets split it, and carry each
-// packet's time stamp to the frame that starts in it. libswresample converts
+// the byte stream into frames however the packets split it, and each
+// packet's time stamp goes to the frame that starts in it. LPCM packets are
+// decoded whole and their stamp is taken for their first sample (at most
+// one 1/600 s LPCM frame early when a packet begins with the tail of one). libswresample converts
 // whatever the stream is (5.1 AC-3/DTS, 44.1/96 kHz, 20/24-bit LPCM) to the
 // one output shape, downmixing surround to two channels.
 //
