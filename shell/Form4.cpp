@@ -11,6 +11,7 @@
 #include "widgets/TimeLabel.h"
 #include "widgets/VDrive.h"
 
+#include <QCloseEvent>
 #include <QEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -309,6 +310,14 @@ Qt::Edges Form4::resizeEdges(const QPoint &pos) const
     if (pos.y() >= height() - Grip)
         edges |= Qt::BottomEdge;
     return edges;
+}
+
+void Form4::closeEvent(QCloseEvent *event)
+{
+    // Closed by the window manager (its close button or shortcut): leave the
+    // way the exit picture does, so the scratch drive is removed too.
+    event->ignore();
+    exitProgram();
 }
 
 void Form4::mousePressEvent(QMouseEvent *event)

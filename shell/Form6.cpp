@@ -9,6 +9,7 @@
 #include "widgets/ProgressBar.h"
 #include "widgets/Skn.h"
 
+#include <QCloseEvent>
 #include <QEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -281,6 +282,14 @@ void Form6::Form_MouseMove(Qt::MouseButtons buttons)
         m_dragArmed = false;
         dragWindow(this);
     }
+}
+
+void Form6::closeEvent(QCloseEvent *event)
+{
+    // Closed by the window manager (its close button or shortcut): leave the
+    // way the exit picture does, so the scratch drive is removed too.
+    event->ignore();
+    exitProgram();
 }
 
 void Form6::mousePressEvent(QMouseEvent *event)

@@ -8,6 +8,7 @@
 #include "engine/ErrorTrap.h"
 #include "widgets/ImageButton.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QTimer>
 #include <QWindow>
@@ -73,6 +74,15 @@ void popupContextMenu([[maybe_unused]] QWidget *owner)
 {
 #ifdef VELMORA_HAVE_COMMANDS
     res().PopupMenu(owner);
+#endif
+}
+
+void exitProgram()
+{
+#ifdef VELMORA_HAVE_COMMANDS
+    res().clso();
+#else
+    QCoreApplication::quit();
 #endif
 }
 

@@ -22,6 +22,8 @@ void connectPanelTimers(Form6 &panel);
 
 // The menu form's popup, as owner's context menu.
 void popupContextMenu(QWidget *owner);
+// The program's one way out (the menu form's exit routine).
+void exitProgram();
 // True when the menu's "show subtitles" item is checked.
 bool subtitlesWanted();
 
