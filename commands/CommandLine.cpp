@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <utility>
 
 namespace velmora {
 
@@ -20,10 +21,39 @@ void print(FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+// The PATH of the command line until the application object exists.
+QString &pendingPath()
+{
+    static QString path;
+    return path;
+}
+
+// As if chosen in the folder browser and confirmed: the chooser records the
+// path, rebuilds the video window and plays (and stays open with the path
+// when the engine refuses it). Runs once the windows are up and the event
+// loop runs.
+void schedulePlay()
+{
+    if (pendingPath().isEmpty() || !qApp)
+        return;
+    QTimer::singleShot(0, qApp, [path = std::exchange(pendingPath(), QString())] {
+        SelectedFolder = path;
+        showDvdDirectoryForm(path);
+        dvdDirectoryForm().Command1_Click();
+    });
+}
+
 } // namespace
+
+// handleCommandLine may run before the application object is made (so that
+// --help and --version answer without a display); the play is scheduled when
+// it is.
+Q_COREAPP_STARTUP_FUNCTION(schedulePlay)
 
 std::optional<int> handleCommandLine(const QStringList &args)
 {
+    if (QCoreApplication::applicationName().isEmpty())
+        QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
     if (QCoreApplication::applicationVersion().isEmpty())
         QCoreApplication::setApplicationVersion(QStringLiteral("3.20"));
 
@@ -35,14 +65,18 @@ std::optional<int> handleCommandLine(const QStringList &args)
     parser.addPositionalArgument(QStringLiteral("PATH"),
                                  QStringLiteral("A DVD folder, its VIDEO_TS folder, an ISO image or a device."),
                                  QStringLiteral("[PATH]"));
+    auto usage = [&parser] {
+        QString text = parser.helpText();
+        return text.replace(QLatin1String("<executable_name>"), QLatin1String("velmora"));
+    };
 
     // The parser expects the program's name first.
-    if (!parser.parse(QStringList{QCoreApplication::applicationName().toLower()} + args)) {
-        print(stderr, parser.errorText() + u'\n' + parser.helpText());
+    if (!parser.parse(QStringList{QStringLiteral("velmora")} + args)) {
+        print(stderr, parser.errorText() + u'\n' + usage());
         return 2;
     }
     if (parser.isSet(help)) {
-        print(stdout, parser.helpText());
+        print(stdout, usage());
         return 0;
     }
     if (parser.isSet(version)) {
@@ -51,20 +85,12 @@ std::optional<int> handleCommandLine(const QStringList &args)
     }
     const QStringList paths = parser.positionalArguments();
     if (paths.size() > 1) {
-        print(stderr, QStringLiteral("Only one PATH, please.\n") + parser.helpText());
+        print(stderr, QStringLiteral("Only one PATH, please.\n") + usage());
         return 2;
     }
     if (paths.size() == 1) {
-        const QString path = QFileInfo(paths.first()).absoluteFilePath();
-        // As if chosen in the folder browser and confirmed: the chooser
-        // records it, rebuilds the video window and plays (and stays open
-        // with the path when the engine refuses it). Once the windows are up
-        // and the event loop runs.
-        QTimer::singleShot(0, qApp, [path] {
-            SelectedFolder = path;
-            showDvdDirectoryForm(path);
-            dvdDirectoryForm().Command1_Click();
-        });
+        pendingPath() = QFileInfo(paths.first()).absoluteFilePath();
+        schedulePlay();
     }
     return std::nullopt;
 }

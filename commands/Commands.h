@@ -76,7 +76,8 @@ void setMessageBoxFunction(MessageBoxFunction show); // nullptr restores the def
 void showCriticalMessage(const QString &text, const QString &title);
 
 // ---- Command line ----
-// args: the arguments after the program's name.
+// args: the arguments after the program's name. May be called before the
+// QApplication exists, so that --help and --version need no display.
 // --help and --version print their answer and return the exit status the
 // program ends with; an unknown option prints the usage to stderr and returns
 // 2. Otherwise returns nothing and, when a PATH is given (a disc folder, a
