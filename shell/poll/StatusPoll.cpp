@@ -13,6 +13,7 @@
 #include "widgets/ImageButton.h"
 #include "widgets/ProgressBar.h"
 
+#include <QApplication>
 #include <QScopedValueRollback>
 #include <QTimer>
 
@@ -154,11 +155,11 @@ void Timer1_Timer()
         trap.run([] { engine().Stop(); });
         trap.run([] { form6().Seek->setValue(1); });
     }
-    // 20. O: open a folder as the panel's Op button does. Ticks go on while
-    //    the browser is open, and the keys are global: an "o" typed into the
-    //    browser must not open a second one inside it.
+    // 20. O: open a folder as the panel's Op button does. The keys are
+    //    global and ticks go on while a browser opened by Op or the menu is
+    //    up: an "o" typed into it must not open a second browser on top.
     static bool browsing = false;
-    if (in.pressed(VirtualKey::O) && !browsing) {
+    if (in.pressed(VirtualKey::O) && !browsing && !QApplication::activeModalWidget()) {
         QScopedValueRollback<bool> guard(browsing, true);
         QString start;
         trap.run([&] { start = GetSetting(DvdSettingsApp, DvdSettingsSection, DvdDirectoryKey, QString()); });
