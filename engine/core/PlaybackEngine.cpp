@@ -447,6 +447,25 @@ void PlaybackEngine::SetFocus()
         m_surface->setFocus(Qt::OtherFocusReason);
 }
 
+void PlaybackEngine::PlayTitle(int title)
+{
+    if (!m_pipeline || m_state == State::Ended)
+        Play();
+    m_pipeline->playTitle(title);
+    m_minSerial = m_pipeline->currentSerial();
+    if (m_state == State::Paused) {
+        m_pipeline->setPaused(false);
+        m_state = State::Playing;
+    }
+}
+
+double PlaybackEngine::syncShare() const
+{
+    if (!m_pipeline || m_pipeline->syncMeasured() == 0)
+        return -1.0;
+    return double(m_pipeline->syncWithinTolerance()) / m_pipeline->syncMeasured();
+}
+
 bool PlaybackEngine::isPlaying() const
 {
     return m_pipeline != nullptr && (m_state == State::Playing || m_state == State::Paused);

@@ -84,7 +84,11 @@ public:
     void Move(int left, int top, int width, int height) override;
     void SetFocus() override;
 
-    // ---- for tests and tools ----
+    // ---- beyond the player's operations: tools and tests ----
+    // Plays a title from its start (starting playback when needed).
+    void PlayTitle(int title);
+    // Share of pictures shown within 20 ms of the audio clock (-1 when none was measured).
+    double syncShare() const;
     // True while playback threads run (paused included).
     bool isPlaying() const;
     bool isPaused() const;

@@ -18,6 +18,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <deque>
 #include <vector>
@@ -52,6 +53,10 @@ constexpr std::size_t VideoQueueBytes = 3 * 1024 * 1024;
 // screen: the navigator must not run far ahead of what the user sees (a
 // chapter skip counts from the chapter on screen, and the title may end).
 constexpr std::size_t VideoQueueUnits = 3;
+// The first picture shows at once; the next ones wait this long at most for
+// the sound to start (a sound server takes a few hundred milliseconds), so
+// picture and sound start together instead of the picture running ahead.
+constexpr auto AudioStartWait = 600ms;
 // Seeks decode from the unit before the target: the unit at the target may
 // open with pictures that refer to the one before it.
 constexpr std::int64_t SeekLeadTicks = 90000 / 2;
@@ -594,8 +599,10 @@ void PlaybackPipeline::navLoop()
                     }
                     const AudioPacket packet{pkt.data, pkt.size, timeline >= 0 ? timeline : NoPts, serial};
                     for (;;) {
-                        if (m_audio->submit(packet, 50ms))
+                        if (m_audio->submit(packet, 50ms)) {
+                            m_audioFedSerial = serial;
                             break;
+                        }
                         std::lock_guard lock(m_stateMutex);
                         if (m_stopRequested || m_serial != serial || !m_audio->isRunning()
                             || m_audio->queuedDuration() < 200ms)
@@ -722,6 +729,7 @@ struct PlaybackPipeline::VideoState
     int shownTitleSet = -1;
     bool firstAfterFlush = true;      // for the first-picture event
     bool reanchor = true;             // the next picture starts the clock afresh
+    Clock::time_point firstShownAt;   // of the first picture after the last (re)start
     std::int64_t lastPts = -1;
     // System clock: timeline position anchorPts at anchorAt.
     bool anchored = false;
@@ -796,6 +804,7 @@ void PlaybackPipeline::videoLoop()
                 v.anchorPts = pts;
                 v.anchorAt = Clock::now();
                 now = pts;
+                v.firstShownAt = Clock::now();
             } else if (now - pts > LateDropTicks) {
                 ++m_framesDropped;
                 return;
@@ -811,6 +820,15 @@ void PlaybackPipeline::videoLoop()
                     m_command.wait_for(lock, 20ms);
                     v.anchored = false;
                     continue;
+                }
+                if (m_audio && m_audioFedSerial.load() == v.serial && Clock::now() - v.firstShownAt < AudioStartWait) {
+                    const AudioClock ac = m_audio->clock();
+                    if (!(ac.valid && ac.serial == v.serial && ac.pts90k != NoPts) || ac.pts90k < pts) {
+                        // Sound is on its way but not heard up to here yet: hold this picture.
+                        std::this_thread::sleep_for(2ms);
+                        v.anchored = false;
+                        continue;
+                    }
                 }
                 now = clockNow();
                 if (now < 0) {
@@ -843,6 +861,14 @@ void PlaybackPipeline::videoLoop()
                 m_overlay->paint(picture.image, QSize(frame->width, frame->height), pts);
             if (!picture.image.isNull())
                 m_video->present(picture);
+        }
+        if (m_options.paced && m_audio) {
+            const AudioClock ac = m_audio->clock();
+            if (ac.valid && !ac.drained && !ac.paused && ac.serial == v.serial && ac.pts90k != NoPts) {
+                ++m_syncMeasured;
+                if (std::abs(pts - ac.pts90k) <= SyncToleranceMs * 90)
+                    ++m_syncWithin;
+            }
         }
         ++m_framesShown;
 

@@ -138,6 +138,11 @@ public:
     int framesShown() const { return m_framesShown.load(); }
     int framesDropped() const { return m_framesDropped.load(); }
     bool ended() const { return m_ended.load(); }
+    // Pictures presented while sound of their serial was playing, and how
+    // many of them were within SyncToleranceMs of the audio clock.
+    static constexpr int SyncToleranceMs = 20;
+    int syncMeasured() const { return m_syncMeasured.load(); }
+    int syncWithinTolerance() const { return m_syncWithin.load(); }
 
 private:
     struct NavState;
@@ -190,6 +195,9 @@ private:
     std::atomic<bool> m_ended{false};
     std::atomic<int> m_framesShown{0};
     std::atomic<int> m_framesDropped{0};
+    std::atomic<int> m_audioFedSerial{-1};   // the serial sound was last queued for
+    std::atomic<int> m_syncMeasured{0};
+    std::atomic<int> m_syncWithin{0};
     bool m_running = false;           // control thread only
     std::thread m_navThread;
     std::thread m_videoThread;
