@@ -220,6 +220,7 @@ void TestStatusPoll::openKeyCancelled()
 {
     unloadDvdDirectoryForm();
     QString prompt;
+    bool second = false;
     m_keys->tap(VirtualKey::O);
     m_keys->tap(VirtualKey::Enter);
     whileOpen([] { Timer1_Timer(); },
@@ -227,15 +228,18 @@ void TestStatusPoll::openKeyCancelled()
                   prompt = promptOf(w);
                   // An "o" typed into an open browser opens no second one
                   // (should one open, close it rather than hang).
-                  QTimer::singleShot(500, w, [w] {
-                      if (auto *other = qobject_cast<QDialog *>(QApplication::activeModalWidget()); other && other != w)
+                  QTimer::singleShot(300, w, [w, &second] {
+                      auto *other = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                      second = other && other != w;
+                      if (second)
                           other->reject();
                   });
                   m_keys->tap(VirtualKey::O);
                   Timer1_Timer();
-                  QCOMPARE(QApplication::activeModalWidget(), w);
+                  QTest::qWait(400);
                   static_cast<QDialog *>(w)->reject();
               });
+    QVERIFY(!second);
     QCOMPARE(prompt, QStringLiteral("Select a folder with DVD files (*.VOB, *.IFO)"));
     QCOMPARE(SelectedFolder, QString());
     QVERIFY(!dvdDirectoryFormLoaded() || !dvdDirectoryForm().isVisible());
