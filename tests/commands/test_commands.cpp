@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 
 using namespace velmora;
@@ -29,6 +30,8 @@ private slots:
     void calls();
     void playDiscResetsDisplayState();
     void replayRecordedFolder();
+    void reportBox_data();
+    void reportBox();
     void toggles_data();
     void toggles();
     void minimise();
@@ -158,6 +161,34 @@ void TestCommands::replayRecordedFolder()
     QCOMPARE(dvdDirectoryForm().dir->text(), QStringLiteral("/srv/电影/VIDEO_TS"));
     QVERIFY(!dvdDirectoryForm().isVisible());
     QCOMPARE(Tag(form4().Pause), QString());
+}
+
+void TestCommands::reportBox_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::newRow("own title") << "Halvex 2007";
+    QTest::newRow("default title") << "";
+}
+
+void TestCommands::reportBox()
+{
+    // The real box: modal, critical icon, one OK button, the command's title
+    // or the application's.
+    QFETCH(QString, title);
+    QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
+    setMessageBoxFunction(nullptr);
+    QString seen;
+    whileOpen([&] { showCriticalMessage(QStringLiteral("无法创建界面!"), title); },
+              [&](QWidget *w) {
+                  auto *box = qobject_cast<QMessageBox *>(w);
+                  QVERIFY(box);
+                  QCOMPARE(box->icon(), QMessageBox::Critical);
+                  QCOMPARE(box->standardButtons(), QMessageBox::Ok);
+                  seen = box->windowTitle() + u'|' + box->text();
+                  box->accept();
+              });
+    setMessageBoxFunction([this](const QString &text, const QString &t) { messages.append({text, t}); });
+    QCOMPARE(seen, (title.isEmpty() ? QStringLiteral("Velmora") : title) + QStringLiteral("|无法创建界面!"));
 }
 
 void TestCommands::toggles_data()
