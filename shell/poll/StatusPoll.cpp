@@ -5,8 +5,6 @@
 #include "engine/DvdEngine.h"
 #include "engine/ErrorTrap.h"
 #include "services/AboutHelp.h"
-#include "services/FolderChooser.h"
-#include "services/Settings.h"
 #include "shell/Form4.h"
 #include "shell/Form6.h"
 #include "shell/Forms.h"
@@ -161,14 +159,7 @@ void Timer1_Timer()
     static bool browsing = false;
     if (in.pressed(VirtualKey::O) && !browsing && !QApplication::activeModalWidget()) {
         QScopedValueRollback<bool> guard(browsing, true);
-        QString start;
-        trap.run([&] { start = GetSetting(DvdSettingsApp, DvdSettingsSection, DvdDirectoryKey, QString()); });
-        if (start.isEmpty())
-            start = QStringLiteral("\\");
-        trap.run([&] { SelectedFolder = BrowseForFolder(&form4(), OpenPromptEnglish, start); });
-        if (SelectedFolder.isEmpty())
-            return;
-        trap.run([] { showDvdDirectoryForm(SelectedFolder); });
+        OpenFolder(OpenPromptEnglish);
     }
 }
 
