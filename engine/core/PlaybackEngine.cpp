@@ -9,6 +9,10 @@
 
 #include <QLoggingCategory>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
 Q_LOGGING_CATEGORY(lcEngine, "velmora.engine")
 
 namespace velmora {
@@ -45,6 +49,29 @@ void PlaybackEngine::ensureOpen()
         throw EngineError(error.code, error.message);
     }
     m_state = State::Stopped;
+}
+
+void PlaybackEngine::checkDecoders() const
+{
+    // Said before playing, not discovered in the middle of a title.
+    for (const nav::TitleInfo &title : m_navigator->info().titles) {
+        for (const nav::AudioStreamInfo &stream : title.audio) {
+            AVCodecID id = AV_CODEC_ID_NONE;
+            if (stream.format == QLatin1String("AC-3"))
+                id = AV_CODEC_ID_AC3;
+            else if (stream.format == QLatin1String("MPEG"))
+                id = AV_CODEC_ID_MP2;
+            else if (stream.format == QLatin1String("LPCM"))
+                id = AV_CODEC_ID_PCM_DVD;
+            else if (stream.format == QLatin1String("DTS"))
+                id = AV_CODEC_ID_DTS;
+            if (id != AV_CODEC_ID_NONE && !avcodec_find_decoder(id))
+                throw EngineError(ErrorCode::NoDecoder,
+                                  QStringLiteral("No %1 audio decoder in libavcodec").arg(stream.format));
+        }
+    }
+    if (!avcodec_find_decoder(AV_CODEC_ID_MPEG2VIDEO))
+        throw EngineError(ErrorCode::NoDecoder, QStringLiteral("No MPEG-2 video decoder in libavcodec"));
 }
 
 void PlaybackEngine::ensureAudio()
@@ -125,6 +152,7 @@ void PlaybackEngine::Play()
         closeSource();
     }
     ensureOpen();
+    checkDecoders();
     ensureAudio();
 
     const int generation = ++m_generation;

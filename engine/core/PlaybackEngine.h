@@ -99,6 +99,8 @@ private:
     enum class State { Closed, Stopped, Playing, Paused, Ended };
     void ensureOpen();
     void ensureAudio();
+    // Throws NoDecoder when libavcodec cannot decode a stream of the disc.
+    void checkDecoders() const;
     void stopPipeline();
     void closeSource();
     void onPipelineEvent(int generation, const core::PipelineEvent &event);

@@ -380,6 +380,41 @@ private slots:
         QVERIFY2(held >= 2900 && held <= 4000, qPrintable(QString::number(held)));
     }
 
+    void menuCallsReachTheDiscsMenusOrRefuse()
+    {
+        REQUIRE_DISCS();
+        {
+            Run run(discA(), true);
+            QVERIFY(run.pipeline);
+            run.pipeline->playChapter(1, 2);
+            run.pipeline->start();
+            QVERIFY(run.waitEvent(core::PipelineEvent::Kind::FirstPicture, 0, 5000) >= 0);
+            const std::size_t before = run.eventCount();
+            run.pipeline->menuCall(3); // root menu of title set 1: the chapter menu
+            const int first = run.waitEvent(core::PipelineEvent::Kind::FirstPicture, before, 5000);
+            QVERIFY(first >= 0);
+            QCOMPARE(run.event(first).title, 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!run.output.pictures().empty() && run.output.pictures().back().title == 0, 3000);
+            // Teal beside the buttons (which are filled with the chapters' colours).
+            const QImage menu = run.output.last();
+            const QRgb beside = menu.pixel(menu.width() * 690 / 720, menu.height() * 300 / 576);
+            QVERIFY2(near(beside, qRgb(20, 80, 80)), qPrintable(rgbText(beside)));
+        }
+        Run run(discB(), true);
+        QVERIFY(run.pipeline);
+        run.pipeline->start();
+        QVERIFY(run.waitEvent(core::PipelineEvent::Kind::FirstPicture, 0, 5000) >= 0);
+        try {
+            run.pipeline->menuCall(3);
+            QFAIL("a disc without menus showed one");
+        } catch (const EngineError &e) {
+            QCOMPARE(e.code(), ErrorCode::NotAllowed);
+        }
+        // Playback goes on untouched.
+        const int shown = run.pipeline->framesShown();
+        QTRY_VERIFY_WITH_TIMEOUT(run.pipeline->framesShown() > shown + 5, 2000);
+    }
+
     void discBShowsSixteenByNineWithARoundCircle()
     {
         REQUIRE_DISCS();
@@ -566,6 +601,46 @@ private slots:
         } catch (const EngineError &e) {
             QCOMPARE(e.code(), ErrorCode::NotInTitle);
         }
+    }
+
+    void stopThenPlayResumesAndRenderStartsAfresh()
+    {
+        REQUIRE_DISCS();
+        QTemporaryDir dir;
+        // Spaces and Chinese characters in the path, as users name folders.
+        const QString path = dir.filePath(QString::fromUtf8("我的 光盘/B 副本"));
+        copyDisc(discB(), path);
+        QWidget host;
+        DvdEngine *engine = createPlaybackEngine(&host);
+        QSignalSpy notify(engine, &DvdEngine::DVDNotify);
+        engine->setDVDDirectory(path);
+        engine->Play();
+        engine->PlayAtTime(QStringLiteral("00:00:12:00"));
+        const auto lastTime = [&]() -> double {
+            double t = -1;
+            for (const auto &args : notify)
+                if (args[0].toInt() == DvdEngine::CurrentTime)
+                    t = TimeCode::fromPacked(std::int32_t(args[1].toLongLong())).toSeconds(30);
+            return t;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(lastTime() >= 12.5, 4000);
+        engine->Stop();
+        QTest::qWait(50);
+        notify.clear();
+        // A bare Stop keeps the place: Play goes on from there.
+        engine->Play();
+        QTRY_VERIFY_WITH_TIMEOUT(lastTime() >= 0, 3000);
+        QVERIFY2(lastTime() >= 12.0 && lastTime() < 15.0, qPrintable(QString::number(lastTime())));
+        // Stop with Render(1), as the player's Stop does: Play starts the disc afresh.
+        engine->Stop();
+        engine->Render(1);
+        engine->Render(0);
+        QTest::qWait(50);
+        notify.clear();
+        engine->Play();
+        QTRY_VERIFY_WITH_TIMEOUT(lastTime() >= 0, 3000);
+        QVERIFY2(lastTime() < 1.0, qPrintable(QString::number(lastTime())));
+        engine->Stop();
     }
 
     void engineRefusesBadSources_data()
