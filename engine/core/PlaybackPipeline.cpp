@@ -200,6 +200,7 @@ void PlaybackPipeline::flushLocked(std::int64_t target90k)
         m_seekTarget = target90k;
         m_ownJump = true;
         m_shown.valid = false;
+        m_shownUnit.reset();
         m_command.notify_all();
     }
     m_videoQueue->flush(serial);
@@ -329,6 +330,102 @@ void PlaybackPipeline::selectAudioStream(int logical)
 {
     std::lock_guard lock(m_navMutex);
     m_audioChoice = logical;
+}
+
+// ---------------------------------------------------------------------------
+// Menu buttons (control thread)
+
+namespace {
+// libdvdnav wants a mutable PCI; ours is the shown unit's copy.
+template <class F>
+bool withShownPci(const std::shared_ptr<const NavUnit> &unit, F &&call)
+{
+    if (!unit || unit->pci.hli.hl_gi.hli_ss == 0)
+        return false; // no buttons in this unit
+    pci_t pci = unit->pci;
+    return call(&pci) == DVDNAV_STATUS_OK;
+}
+} // namespace
+
+bool PlaybackPipeline::selectButtonAt(int x, int y)
+{
+    std::lock_guard lock(m_navMutex);
+    std::shared_ptr<const NavUnit> unit;
+    {
+        std::lock_guard state(m_stateMutex);
+        unit = m_shownUnit;
+    }
+    // Outside every button libdvdnav fails (with a misleading "Bad VM state."): nothing happens.
+    return withShownPci(unit, [&](pci_t *pci) { return dvdnav_mouse_select(m_navigator.handle(), pci, x, y); });
+}
+
+bool PlaybackPipeline::moveButtonSelection(ButtonMove move)
+{
+    std::lock_guard lock(m_navMutex);
+    std::shared_ptr<const NavUnit> unit;
+    {
+        std::lock_guard state(m_stateMutex);
+        unit = m_shownUnit;
+    }
+    dvdnav_t *nav = m_navigator.handle();
+    return withShownPci(unit, [&](pci_t *pci) {
+        switch (move) {
+        case ButtonMove::Up: return dvdnav_upper_button_select(nav, pci);
+        case ButtonMove::Down: return dvdnav_lower_button_select(nav, pci);
+        case ButtonMove::Left: return dvdnav_left_button_select(nav, pci);
+        case ButtonMove::Right: return dvdnav_right_button_select(nav, pci);
+        }
+        return DVDNAV_STATUS_ERR;
+    });
+}
+
+bool PlaybackPipeline::activateButtonAt(int x, int y)
+{
+    std::lock_guard lock(m_navMutex);
+    std::shared_ptr<const NavUnit> unit;
+    {
+        std::lock_guard state(m_stateMutex);
+        if (m_shownUnit && m_shownUnit == m_activatedUnit)
+            return false; // this NAV packet's button has run already
+        unit = m_shownUnit;
+    }
+    if (!withShownPci(unit, [&](pci_t *pci) { return dvdnav_mouse_activate(m_navigator.handle(), pci, x, y); }))
+        return false;
+    {
+        std::lock_guard state(m_stateMutex);
+        m_activatedUnit = unit;
+    }
+    flushLocked(-1);
+    return true;
+}
+
+bool PlaybackPipeline::activateSelectedButton()
+{
+    std::lock_guard lock(m_navMutex);
+    std::shared_ptr<const NavUnit> unit;
+    {
+        std::lock_guard state(m_stateMutex);
+        if (m_shownUnit && m_shownUnit == m_activatedUnit)
+            return false;
+        unit = m_shownUnit;
+    }
+    if (!withShownPci(unit, [&](pci_t *pci) { return dvdnav_button_activate(m_navigator.handle(), pci); }))
+        return false;
+    {
+        std::lock_guard state(m_stateMutex);
+        m_activatedUnit = unit;
+    }
+    flushLocked(-1);
+    return true;
+}
+
+int PlaybackPipeline::currentButton() const
+{
+    std::lock_guard lock(m_navMutex);
+    int32_t button = 0;
+    if (dvdnav_get_current_highlight(m_navigator.handle(), &button) != DVDNAV_STATUS_OK)
+        return 0;
+    return button;
 }
 
 // ---------------------------------------------------------------------------
@@ -877,8 +974,10 @@ void PlaybackPipeline::videoLoop()
         const int fpsShown = unit ? unit->framesPerSecond : 25;
         {
             std::lock_guard lock(m_stateMutex);
-            if (m_serial == v.serial)
+            if (m_serial == v.serial) {
                 m_shown = ShownPosition{true, title, chapter, titleTime, fpsShown, wide, pts};
+                m_shownUnit = unit;
+            }
         }
         const bool firstPicture = v.firstAfterFlush;
         v.firstAfterFlush = false;

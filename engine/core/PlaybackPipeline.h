@@ -48,6 +48,7 @@ namespace velmora::core {
 
 class PictureOverlay;
 struct VideoItem;
+struct NavUnit;
 
 struct PipelineEvent
 {
@@ -127,6 +128,20 @@ public:
     // The logical audio stream to play; -1: the navigator's choice.
     void selectAudioStream(int logical);
 
+    // ---- menu buttons: control thread ----
+    // They work on the NAV packet of the unit on screen (not the one the
+    // navigator has read ahead to). Positions are in the picture's own
+    // coordinates (720x576 or 720x480). The select calls return false when no
+    // button is there or none is on screen; activation runs the button's
+    // command (usually a jump, which flushes), at most once per NAV packet.
+    enum class ButtonMove { Up, Down, Left, Right };
+    bool selectButtonAt(int x, int y);
+    bool activateButtonAt(int x, int y);
+    bool moveButtonSelection(ButtonMove move);
+    bool activateSelectedButton();
+    // The highlighted button number (1-based), 0 when none.
+    int currentButton() const;
+
     // ---- any thread ----
     // Bumped by every flush; events of an older serial describe what was
     // shown before the last seek or jump.
@@ -181,6 +196,8 @@ private:
     // flush, stop, and when the video thread acknowledges a drain.
     // Lock order: m_navMutex, then m_stateMutex, then a queue's own mutex.
     mutable std::mutex m_stateMutex;
+    std::shared_ptr<const NavUnit> m_shownUnit;      // the unit of the picture on screen
+    std::shared_ptr<const NavUnit> m_activatedUnit;  // the unit whose button last ran
     std::condition_variable m_command;
     int m_serial = 0;
     std::int64_t m_seekTarget = -1;   // title time to show first, for m_serial

@@ -415,6 +415,40 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(run.pipeline->framesShown() > shown + 5, 2000);
     }
 
+    void menuButtonsAnswerThePointer()
+    {
+        REQUIRE_DISCS();
+        Run run(discA(), true);
+        QVERIFY(run.pipeline);
+        run.pipeline->start();
+        // The main menu: a still with three buttons, the first highlighted.
+        QTRY_VERIFY_WITH_TIMEOUT(run.pipeline->shown().valid && run.pipeline->currentButton() == 1, 5000);
+        QVERIFY(!run.pipeline->selectButtonAt(20, 20)); // outside every button: nothing
+        QVERIFY(run.pipeline->selectButtonAt(360, 300));
+        QCOMPARE(run.pipeline->currentButton(), 2);
+        QVERIFY(run.pipeline->moveButtonSelection(core::PlaybackPipeline::ButtonMove::Down));
+        QCOMPARE(run.pipeline->currentButton(), 3);
+        // Button 2 plays title 2; the same NAV packet takes no second activation.
+        std::size_t before = run.eventCount();
+        QVERIFY(run.pipeline->activateButtonAt(360, 300));
+        QVERIFY(!run.pipeline->activateButtonAt(360, 300));
+        int title = run.waitEvent(core::PipelineEvent::Kind::TitleChange, before, 5000);
+        QVERIFY(title >= 0);
+        QCOMPARE(run.event(title).title, 2);
+
+        // The chapter menu's button 3 lands in title 1 at 20 s.
+        run.pipeline->playTitle(1);
+        QTRY_COMPARE_WITH_TIMEOUT(run.pipeline->shown().title, 1, 5000);
+        run.pipeline->menuCall(3);
+        QTRY_VERIFY_WITH_TIMEOUT(run.pipeline->shown().valid && run.pipeline->shown().title == 0, 5000);
+        before = run.eventCount();
+        QVERIFY(run.pipeline->activateButtonAt(200, 320));
+        const int first = run.waitEvent(core::PipelineEvent::Kind::FirstPicture, before, 5000);
+        QVERIFY(first >= 0);
+        QCOMPARE(run.event(first).title, 1);
+        QCOMPARE(run.event(first).titleTime90k, std::int64_t(20 * 90000));
+    }
+
     void discBShowsSixteenByNineWithARoundCircle()
     {
         REQUIRE_DISCS();
@@ -601,6 +635,29 @@ private slots:
         } catch (const EngineError &e) {
             QCOMPARE(e.code(), ErrorCode::NotInTitle);
         }
+    }
+
+    void surfaceLetterboxesThePicture()
+    {
+        REQUIRE_DISCS();
+        QWidget host;
+        host.resize(640, 240);
+        DvdEngine *engine = createPlaybackEngine(&host);
+        engine->Move(0, 0, 640, 240);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        engine->setDVDDirectory(discB());
+        engine->Play();
+        auto *surface = qobject_cast<video::VideoSurface *>(engine->surface());
+        // 16:9 in 640x240: a 427x240 picture between black bars.
+        QTRY_COMPARE_WITH_TIMEOUT(surface->currentImage().size(), QSize(427, 240), 3000);
+        const QImage screen = surface->grab().toImage();
+        QCOMPARE(screen.size(), QSize(640, 240));
+        QCOMPARE(QColor(screen.pixel(50, 120)), QColor(Qt::black));
+        QCOMPARE(QColor(screen.pixel(600, 120)), QColor(Qt::black));
+        const QRgb inside = screen.pixel(106 + 427 * 100 / 720, 128);
+        QVERIFY2(near(inside, Cyan), qPrintable(rgbText(inside)));
+        engine->Stop();
     }
 
     void stopThenPlayResumesAndRenderStartsAfresh()
