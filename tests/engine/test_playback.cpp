@@ -449,6 +449,31 @@ private slots:
         QCOMPARE(run.event(first).titleTime90k, std::int64_t(20 * 90000));
     }
 
+    void loopingMenuLoopsWithoutAHitch()
+    {
+        REQUIRE_DISCS();
+        Run run(discA(), true);
+        QVERIFY(run.pipeline);
+        run.pipeline->playTitle(1);
+        run.pipeline->start();
+        QTRY_COMPARE_WITH_TIMEOUT(run.pipeline->shown().title, 1, 5000);
+        run.pipeline->menuCall(3); // the chapter menu: 2 s of video, looping
+        QTRY_VERIFY_WITH_TIMEOUT(run.pipeline->shown().valid && run.pipeline->shown().title == 0, 5000);
+        const std::size_t from = run.output.pictures().size();
+        QTest::qWait(4500);
+        const auto pics = run.output.pictures();
+        QVERIFY(pics.size() > from + 100); // 25 pictures a second, over two loops
+        std::int64_t worstGapMs = 0;
+        int restarts = 0;
+        for (std::size_t i = from + 1; i < pics.size(); ++i) {
+            worstGapMs = std::max<std::int64_t>(
+                worstGapMs, std::chrono::duration_cast<std::chrono::milliseconds>(pics[i].at - pics[i - 1].at).count());
+            restarts += pics[i].titleMs < pics[i - 1].titleMs;
+        }
+        QVERIFY2(restarts >= 1, "the menu did not loop");
+        QVERIFY2(worstGapMs < 100, qPrintable(QString::number(worstGapMs)));
+    }
+
     void discBShowsSixteenByNineWithARoundCircle()
     {
         REQUIRE_DISCS();
