@@ -43,20 +43,25 @@ void useCjkCapableFont()
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+
+#ifdef VELMORA_HAVE_COMMANDS
+    // Before the application object, so --help and --version answer without a display.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+    if (const std::optional<int> status = velmora::handleCommandLine(args))
+        return *status;
+#endif
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Velmora"));
-    QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
     useCjkCapableFont();
 
 #ifdef VELMORA_HAVE_ENGINE
     velmora::setEngineFactory([](QWidget *host) { return velmora::createPlaybackEngine(host); });
 #else
     velmora::setEngineFactory([](QWidget *host) { return new velmora::NullEngine(host); });
-#endif
-
-#ifdef VELMORA_HAVE_COMMANDS
-    if (const std::optional<int> status = velmora::handleCommandLine(QApplication::arguments().mid(1)))
-        return *status;
 #endif
 
     velmora::Form6 &panel = velmora::form6();

@@ -55,7 +55,7 @@ std::optional<int> handleCommandLine(const QStringList &args)
     if (QCoreApplication::applicationName().isEmpty())
         QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
     if (QCoreApplication::applicationVersion().isEmpty())
-        QCoreApplication::setApplicationVersion(QStringLiteral("3.20"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("0.1.0"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
