@@ -475,6 +475,22 @@ bool PlaybackPipeline::pushVideo(VideoItem &&item, int serial, std::size_t cost)
     }
 }
 
+void PlaybackPipeline::drainAudio(int serial, std::chrono::milliseconds timeout)
+{
+    if (!m_audio)
+        return;
+    // In short steps, so a stop or a jump is never kept waiting.
+    for (auto left = timeout; left > 0ms; left -= 20ms) {
+        {
+            std::lock_guard lock(m_stateMutex);
+            if (m_stopRequested || m_serial != serial)
+                return;
+        }
+        if (m_audio->drain(20ms))
+            return;
+    }
+}
+
 bool PlaybackPipeline::waitForCommand(int serial, int timeoutMs)
 {
     std::unique_lock lock(m_stateMutex);
@@ -747,8 +763,7 @@ void PlaybackPipeline::navLoop()
             if (m_audio)
                 m_audio->endOfStream(50ms); // the codec parser holds the last frame back
             drainVideo(serial);
-            if (m_audio)
-                m_audio->drain(100ms);
+            drainAudio(serial, 100ms);
             report(PipelineEvent{PipelineEvent::Kind::Still, 0, 0, 0, 25, seconds, {}});
             bool interrupted = false;
             if (seconds == 0xff) {
@@ -799,8 +814,7 @@ void PlaybackPipeline::navLoop()
             if (m_audio)
                 m_audio->endOfStream(50ms);
             drainVideo(serial);
-            if (m_audio)
-                m_audio->drain(1000ms);
+            drainAudio(serial, 1000ms);
             m_ended = true;
             report(PipelineEvent{PipelineEvent::Kind::Ended, 0, 0, 0, 25, 0, {}});
             waitForCommand(serial, -1);

@@ -32,6 +32,7 @@
 
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -175,6 +176,8 @@ private:
     bool pushVideo(VideoItem &&item, int serial, std::size_t cost);
     // Navigation thread: sends a drain marker and waits until the video thread has shown everything before it.
     bool drainVideo(int serial);
+    // Navigation thread: waits (up to timeout) until the queued sound has been heard.
+    void drainAudio(int serial, std::chrono::milliseconds timeout);
     // Navigation thread: waits until the serial changes, stop, or timeout (<0: forever). True when the serial changed or stop.
     bool waitForCommand(int serial, int timeoutMs);
     void report(PipelineEvent event);

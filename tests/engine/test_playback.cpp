@@ -725,6 +725,45 @@ private slots:
         engine->Stop();
     }
 
+    void stopIsPromptInEveryState_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::newRow("infinite still menu") << "menu";
+        QTest::newRow("paused") << "paused";
+        QTest::newRow("playing") << "playing";
+        QTest::newRow("after the end") << "ended";
+    }
+    void stopIsPromptInEveryState()
+    {
+        REQUIRE_DISCS();
+        QFETCH(QString, state);
+        QWidget host;
+        auto *engine = static_cast<PlaybackEngine *>(createPlaybackEngine(&host));
+        QSignalSpy reset(engine, &DvdEngine::PlaybackReset);
+        engine->setDVDDirectory(state == "menu" ? discA() : discB());
+        engine->Play();
+        auto *surface = qobject_cast<video::VideoSurface *>(engine->surface());
+        QTRY_VERIFY_WITH_TIMEOUT(!surface->currentImage().isNull() || surface->size().isEmpty(), 3000);
+        if (state == "menu") {
+            QTest::qWait(1500); // past the menu's second of video, into its still
+        } else if (state == "paused") {
+            QTest::qWait(300);
+            engine->Pause();
+            QTest::qWait(300);
+        } else if (state == "ended") {
+            engine->PlayAtTime(QStringLiteral("00:00:19:00"));
+            QTRY_VERIFY_WITH_TIMEOUT(reset.count() >= 1, 5000);
+            QVERIFY(!engine->isPlaying());
+        } else {
+            QTest::qWait(500);
+        }
+        QElapsedTimer timer;
+        timer.start();
+        engine->Stop();
+        QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(!engine->isPlaying());
+    }
+
     void engineRefusesBadSources_data()
     {
         QTest::addColumn<QString>("damage");
