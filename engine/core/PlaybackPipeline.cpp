@@ -182,7 +182,7 @@ void PlaybackPipeline::navigatorPosition(int *title, int *chapter, bool *inTitle
 
 void PlaybackPipeline::report(PipelineEvent event)
 {
-    if (event.serial == 0)
+    if (event.serial < 0)
         event.serial = currentSerial();
     if (m_handler)
         m_handler(event);

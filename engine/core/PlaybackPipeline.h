@@ -70,7 +70,7 @@ struct PipelineEvent
     int framesPerSecond = 25;
     std::int32_t code = 0;
     QString message;
-    int serial = 0;       // the flush generation the event belongs to (see currentSerial())
+    int serial = -1;      // the flush generation the event belongs to (see currentSerial())
 };
 
 // What is on screen now, as far as the video thread has shown it.
