@@ -25,6 +25,32 @@ PlaybackEngine::PlaybackEngine(QWidget *host) : DvdEngine(host)
     // threads) before the surface they paint on.
     m_surface = new video::VideoSurface(host);
     m_surface->setObjectName(QStringLiteral("DVD"));
+
+    // Menus are worked with the mouse and, while the surface has the focus, the arrow keys.
+    // Outside a menu (no buttons in the unit on screen) these do nothing.
+    connect(m_surface, &video::VideoSurface::pointerMoved, this, [this](const QPoint &pos) {
+        if (m_pipeline && m_state == State::Playing)
+            m_pipeline->selectButtonAt(pos.x(), pos.y());
+    });
+    connect(m_surface, &video::VideoSurface::pointerClicked, this, [this](const QPoint &pos) {
+        if (m_pipeline && m_state == State::Playing && m_pipeline->activateButtonAt(pos.x(), pos.y()))
+            m_minSerial = m_pipeline->currentSerial();
+    });
+    connect(m_surface, &video::VideoSurface::navigationKey, this, [this](int key) {
+        if (!m_pipeline || m_state != State::Playing)
+            return;
+        using Move = core::PlaybackPipeline::ButtonMove;
+        switch (key) {
+        case Qt::Key_Up: m_pipeline->moveButtonSelection(Move::Up); break;
+        case Qt::Key_Down: m_pipeline->moveButtonSelection(Move::Down); break;
+        case Qt::Key_Left: m_pipeline->moveButtonSelection(Move::Left); break;
+        case Qt::Key_Right: m_pipeline->moveButtonSelection(Move::Right); break;
+        default:
+            if (m_pipeline->activateSelectedButton())
+                m_minSerial = m_pipeline->currentSerial();
+            break;
+        }
+    });
 }
 
 PlaybackEngine::~PlaybackEngine()

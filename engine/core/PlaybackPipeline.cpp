@@ -959,6 +959,7 @@ void PlaybackPipeline::videoLoop()
         const QSize display = video::displaySizeFor(frame->height, wide);
         video::VideoPicture picture;
         picture.displaySize = display;
+        picture.codedSize = QSize(frame->width, frame->height);
         picture.titleTime90k = titleTime;
         picture.timeline90k = pts;
         picture.title = unit ? unit->title : 0;

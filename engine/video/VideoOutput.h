@@ -22,6 +22,7 @@ struct VideoPicture
     // display aspect is already right: square pixels.
     QImage image;
     QSize displaySize;             // the picture's own display size (768x576 for PAL 4:3, 1024x576 for 16:9...)
+    QSize codedSize;               // the stored picture's size (720x576, 720x480...): menu button coordinates
     std::int64_t titleTime90k = 0; // time in the title (or menu) of this picture
     std::int64_t timeline90k = 0;  // presentation time on the engine's timeline
     int title = 0;                 // 0 in menus

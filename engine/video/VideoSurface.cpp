@@ -1,5 +1,9 @@
 #include "VideoSurface.h"
 
+#include <algorithm>
+
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 
@@ -27,6 +31,7 @@ void VideoSurface::present(const VideoPicture &picture)
     {
         std::lock_guard lock(m_mutex);
         m_image = picture.image;
+        m_codedSize = picture.codedSize;
         m_message.clear();
         post = !m_repaintPending;
         m_repaintPending = true;
@@ -51,6 +56,7 @@ void VideoSurface::clear()
     {
         std::lock_guard lock(m_mutex);
         m_image = QImage();
+        m_codedSize = QSize();
     }
     update();
 }
@@ -75,6 +81,59 @@ QString VideoSurface::message() const
 {
     std::lock_guard lock(m_mutex);
     return m_message;
+}
+
+std::optional<QPoint> VideoSurface::toPicture(const QPoint &widgetPos) const
+{
+    QSize imageSize;
+    QSize coded;
+    {
+        std::lock_guard lock(m_mutex);
+        imageSize = m_image.size();
+        coded = m_codedSize;
+    }
+    if (imageSize.isEmpty() || coded.isEmpty())
+        return std::nullopt;
+    const QRect shown = letterbox(imageSize, size());
+    if (!shown.contains(widgetPos))
+        return std::nullopt;
+    const int x = int(qint64(widgetPos.x() - shown.left()) * coded.width() / shown.width());
+    const int y = int(qint64(widgetPos.y() - shown.top()) * coded.height() / shown.height());
+    return QPoint(std::clamp(x, 0, coded.width() - 1), std::clamp(y, 0, coded.height() - 1));
+}
+
+void VideoSurface::mouseMoveEvent(QMouseEvent *event)
+{
+    if (const auto pos = toPicture(event->position().toPoint()))
+        emit pointerMoved(*pos);
+    QWidget::mouseMoveEvent(event);
+}
+
+void VideoSurface::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        if (const auto pos = toPicture(event->position().toPoint()))
+            emit pointerClicked(*pos);
+    }
+    // Other buttons go on to the host (the video window's context menu).
+    QWidget::mousePressEvent(event);
+}
+
+void VideoSurface::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        emit navigationKey(event->key());
+        event->accept();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
 }
 
 void VideoSurface::resizeEvent(QResizeEvent *event)

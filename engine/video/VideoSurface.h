@@ -15,6 +15,7 @@
 
 #include <QWidget>
 #include <mutex>
+#include <optional>
 
 namespace velmora::video {
 
@@ -33,14 +34,26 @@ public:
     // UI thread: the picture on screen (null when none), for tests and screenshots.
     QImage currentImage() const;
     QString message() const;
+    // UI thread: a point of the widget in the stored picture's own
+    // coordinates (720x576 or 720x480), through the letterbox and scaling;
+    // nullopt outside the picture or when none is shown.
+    std::optional<QPoint> toPicture(const QPoint &widgetPos) const;
 
 signals:
     // UI thread: a new picture reached the screen (after its repaint was queued).
     void pictureShown();
+    // UI thread: the pointer moved over / left-clicked the picture, in picture coordinates.
+    void pointerMoved(const QPoint &picturePos);
+    void pointerClicked(const QPoint &picturePos);
+    // UI thread: Up, Down, Left, Right or Return/Enter while the surface has the focus.
+    void navigationKey(int key);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void requestRepaint();
@@ -48,6 +61,7 @@ private:
     // m_mutex guards the fields below; taken briefly by the UI and video threads.
     mutable std::mutex m_mutex;
     QImage m_image;
+    QSize m_codedSize;        // of the picture in m_image
     QString m_message;
     QSize m_bounds;           // widget size, as the UI thread last saw it
     bool m_repaintPending = false;

@@ -685,6 +685,52 @@ private slots:
         engine->Stop();
     }
 
+    void menusAreWorkedWithMouseAndKeys_data()
+    {
+        QTest::addColumn<bool>("keys");
+        QTest::newRow("mouse") << false;
+        QTest::newRow("keys") << true;
+    }
+    void menusAreWorkedWithMouseAndKeys()
+    {
+        REQUIRE_DISCS();
+        QFETCH(bool, keys);
+        QWidget host;
+        host.resize(900, 600); // the 4:3 picture is 800x600 between 50-pixel bars
+        DvdEngine *engine = createPlaybackEngine(&host);
+        engine->Move(0, 0, 900, 600);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QSignalSpy notify(engine, &DvdEngine::DVDNotify);
+        engine->setDVDDirectory(discA());
+        engine->Play();
+        auto *surface = qobject_cast<video::VideoSurface *>(engine->surface());
+        QTRY_VERIFY_WITH_TIMEOUT(!surface->currentImage().isNull(), 3000);
+        QTest::qWait(300);
+        // Picture (360, 288) in button 2, through the letterbox and the scaling.
+        const QPoint button2(50 + 360 * 800 / 720, 288 * 600 / 576);
+        QVERIFY(surface->toPicture(button2).has_value());
+        QCOMPARE(*surface->toPicture(button2), QPoint(360, 288));
+        QVERIFY(!surface->toPicture(QPoint(20, 300)).has_value()); // on the bar
+        if (keys) {
+            engine->SetFocus();
+            QTest::keyClick(surface, Qt::Key_Down);
+            QTest::keyClick(surface, Qt::Key_Return);
+        } else {
+            QTest::mouseMove(surface, button2);
+            QTest::mouseClick(surface, Qt::LeftButton, Qt::NoModifier, button2);
+        }
+        const auto titleChangedTo = [&](int title) {
+            for (const auto &args : notify)
+                if (args[0].toInt() == DvdEngine::TitleChange && args[1].toInt() == title)
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(titleChangedTo(2), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine->CurrentTitle(), 2, 3000);
+        engine->Stop();
+    }
+
     void stopThenPlayResumesAndRenderStartsAfresh()
     {
         REQUIRE_DISCS();
