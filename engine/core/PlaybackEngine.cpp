@@ -426,8 +426,20 @@ void PlaybackEngine::SelectAudioStream(int stream)
     if (stream < -1 || stream > 7)
         throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No audio stream %1").arg(stream));
     m_audioChoice = stream;
-    if (m_pipeline)
-        m_pipeline->selectAudioStream(stream);
+    if (!m_pipeline)
+        return;
+    m_pipeline->selectAudioStream(stream);
+    // Sound already queued is the old stream's: start again from the picture
+    // on screen, so the new one is heard at once (a seek costs a few ms).
+    const core::ShownPosition shown = m_pipeline->shown();
+    if (shown.valid && shown.title > 0 && m_state != State::Ended) {
+        try {
+            m_pipeline->playAtTime(shown.titleTime90k);
+            m_minSerial = m_pipeline->currentSerial();
+        } catch (const EngineError &e) {
+            qCInfo(lcEngine, "audio stream %d from the next cell: %s", stream, qPrintable(e.message()));
+        }
+    }
 }
 
 void PlaybackEngine::SelectSubpictureStream(int stream)
