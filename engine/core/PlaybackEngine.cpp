@@ -26,6 +26,9 @@ PlaybackEngine::PlaybackEngine(QWidget *host) : DvdEngine(host)
     m_surface = new video::VideoSurface(host);
     m_surface->setObjectName(QStringLiteral("DVD"));
 
+    // Should the host delete the surface first, the threads that paint on it stop before it goes.
+    connect(m_surface, &video::VideoSurface::destroying, this, [this] { stopPipeline(); }, Qt::DirectConnection);
+
     // Menus are worked with the mouse and, while the surface has the focus, the arrow keys.
     // Outside a menu (no buttons in the unit on screen) these do nothing.
     connect(m_surface, &video::VideoSurface::pointerMoved, this, [this](const QPoint &pos) {

@@ -24,7 +24,7 @@
 //
 // Ownership: created by createPlaybackEngine() as a child of the host window;
 // its surface is another child of the host, created with it. Destroying the
-// engine stops playback first.
+// engine stops playback first; destroying the surface first stops it too.
 
 #include "engine/DvdEngine.h"
 

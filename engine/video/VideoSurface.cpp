@@ -17,7 +17,10 @@ VideoSurface::VideoSurface(QWidget *parent) : QWidget(parent)
     m_bounds = size();
 }
 
-VideoSurface::~VideoSurface() = default;
+VideoSurface::~VideoSurface()
+{
+    emit destroying();
+}
 
 QSize VideoSurface::pictureSize(const QSize &displaySize)
 {

@@ -47,6 +47,9 @@ signals:
     void pointerClicked(const QPoint &picturePos);
     // UI thread: Up, Down, Left, Right or Return/Enter while the surface has the focus.
     void navigationKey(int key);
+    // UI thread, from the destructor, before anything is torn down: whoever
+    // feeds the surface from other threads must stop now (connect directly).
+    void destroying();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -731,6 +731,24 @@ private slots:
         engine->Stop();
     }
 
+    void deletingTheSurfaceFirstStopsPlayback()
+    {
+        REQUIRE_DISCS();
+        QWidget host;
+        host.resize(320, 240);
+        DvdEngine *engine = createPlaybackEngine(&host);
+        engine->Move(0, 0, 320, 240);
+        host.show();
+        engine->setDVDDirectory(discB());
+        engine->Play();
+        auto *surface = qobject_cast<video::VideoSurface *>(engine->surface());
+        QTRY_VERIFY_WITH_TIMEOUT(!surface->currentImage().isNull(), 3000);
+        delete surface; // the video thread must not paint on it afterwards
+        QVERIFY(engine->surface() == nullptr);
+        QTest::qWait(300);
+        engine->Stop();
+    }
+
     void stopThenPlayResumesAndRenderStartsAfresh()
     {
         REQUIRE_DISCS();
