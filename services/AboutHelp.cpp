@@ -13,7 +13,7 @@ namespace {
 
 // The About form's own lines: where to find the project, and its notice.
 const QString AboutContact = QStringLiteral("项目主页：");
-const QString AboutPage = QStringLiteral("https://velmora.org/");
+const QString AboutPage = QStringLiteral("https://velmora.example/");
 const QString AboutNotice = QStringLiteral("© 2026 Velmora. All rights reserved.");
 
 QPointer<Abt> &aboutInstance()
