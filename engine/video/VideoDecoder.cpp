@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include <cstdio>
+#include <vector>
 
 namespace velmora::video {
 
@@ -32,6 +33,7 @@ struct VideoDecoder::Impl
     std::unique_ptr<AVFrame, FrameFree> frame{av_frame_alloc()};
     std::unique_ptr<AVFrame, FrameFree> filtered{av_frame_alloc()};
     std::unique_ptr<AVPacket, PacketFree> packet{av_packet_alloc()};
+    std::vector<std::uint8_t> padded; // input copy with the padding libavcodec reads into
 
     // The deinterlacer, built for the picture shape it was first fed.
     std::unique_ptr<AVFilterGraph, GraphFree> graph;
@@ -108,6 +110,13 @@ void VideoDecoder::decode(const std::uint8_t *data, std::size_t size, std::int64
         m_impl->parser.reset(av_parser_init(AV_CODEC_ID_MPEG2VIDEO));
     if (!m_impl->parser || !data)
         return;
+    // The parser reads up to AV_INPUT_BUFFER_PADDING_SIZE bytes past the end
+    // of its input: give it a copy with zeroed padding, never the caller's
+    // buffer as it is.
+    std::vector<std::uint8_t> &padded = m_impl->padded;
+    padded.assign(data, data + size);
+    padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    data = padded.data();
     while (size > 0) {
         std::uint8_t *out = nullptr;
         int outSize = 0;

@@ -38,7 +38,8 @@ public:
     VideoDecoder(const VideoDecoder &) = delete;
     VideoDecoder &operator=(const VideoDecoder &) = delete;
 
-    // Feeds elementary-stream bytes; every picture they complete goes to sink.
+    // Feeds elementary-stream bytes (any buffer: the decoder pads its own
+    // copy); every picture they complete goes to sink.
     // Damaged input never throws: undecodable pictures are counted and skipped.
     void decode(const std::uint8_t *data, std::size_t size, std::int64_t pts, std::int64_t dts, const FrameSink &sink);
     // Outputs every picture held back (by the parser, the decoder's reordering

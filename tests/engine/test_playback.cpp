@@ -828,6 +828,33 @@ private slots:
         QVERIFY(!engine->isPlaying());
     }
 
+    void manyStartsAndStopsLeaveNothingBehind()
+    {
+        REQUIRE_DISCS();
+        QWidget host;
+        host.resize(320, 240);
+        auto *engine = static_cast<PlaybackEngine *>(createPlaybackEngine(&host));
+        engine->Move(0, 0, 320, 240);
+        host.show();
+        QRandomGenerator rng(11);
+        for (int i = 0; i < 25; ++i) {
+            engine->setDVDDirectory(i % 3 == 0 ? discA() : discB());
+            engine->Play();
+            QTest::qWait(int(rng.bounded(120)));
+            if (i % 4 == 1)
+                engine->Pause();
+            if (i % 5 == 2 && engine->CurrentTitle() > 0)
+                engine->PlayAtTime(QStringLiteral("00:00:05:00"));
+            QElapsedTimer timer;
+            timer.start();
+            engine->Stop();
+            QVERIFY2(timer.elapsed() < 200, qPrintable(QStringLiteral("cycle %1: %2 ms").arg(i).arg(timer.elapsed())));
+            if (i % 2)
+                engine->Render(1);
+        }
+        QVERIFY(!engine->isPlaying());
+    }
+
     void engineRefusesBadSources_data()
     {
         QTest::addColumn<QString>("damage");
