@@ -25,6 +25,8 @@ PlaybackEngine::PlaybackEngine(QWidget *host) : DvdEngine(host)
     // threads) before the surface they paint on.
     m_surface = new video::VideoSurface(host);
     m_surface->setObjectName(QStringLiteral("DVD"));
+    m_watchdog.setInterval(500);
+    connect(&m_watchdog, &QTimer::timeout, this, &PlaybackEngine::checkNavigator);
 
     // Should the host delete the surface first, the threads that paint on it stop before it goes.
     connect(m_surface, &video::VideoSurface::destroying, this, [this] { stopPipeline(); }, Qt::DirectConnection);
@@ -126,11 +128,39 @@ void PlaybackEngine::ensureAudio()
 
 void PlaybackEngine::stopPipeline()
 {
+    m_watchdog.stop();
     if (!m_pipeline)
         return;
     m_pipeline->stop();
-    m_pipeline.reset();
+    if (m_pipeline->abandoned()) {
+        // Its navigation thread spins inside libdvdnav and may still use
+        // both: they are left alive on purpose (a leak, not a crash or a hang).
+        qCWarning(lcEngine, "the disc does not answer; its navigator is left behind");
+        (void)m_pipeline.release();
+        (void)m_navigator.release();
+        m_navigatorUsed = false;
+        m_state = State::Closed;
+        if (m_surface)
+            m_surface->showMessage(QStringLiteral("The disc does not answer"));
+    } else {
+        m_pipeline.reset();
+    }
     ++m_generation;
+}
+
+void PlaybackEngine::checkNavigator()
+{
+    // A disc whose program jumps in a circle without playing anything keeps
+    // libdvdnav busy inside one call for good: end playback with a message.
+    if (!m_pipeline || m_pipeline->navigatorBusyMs() < StuckNavigatorMs)
+        return;
+    stopPipeline();
+    if (m_audio)
+        m_audio->stop();
+    if (m_surface)
+        m_surface->showMessage(QStringLiteral("The disc does not answer"));
+    emit DVDNotify(PlaybackStopped, 0, 0);
+    emit PlaybackReset(0);
 }
 
 void PlaybackEngine::closeSource()
@@ -209,6 +239,7 @@ void PlaybackEngine::Play()
     pipeline->start();
     m_navigatorUsed = true;
     m_pipeline = std::move(pipeline);
+    m_watchdog.start();
     m_state = State::Playing;
 }
 

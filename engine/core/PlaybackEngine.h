@@ -29,6 +29,7 @@
 #include "engine/DvdEngine.h"
 
 #include <QPointer>
+#include <QTimer>
 #include <memory>
 
 namespace velmora {
@@ -108,7 +109,12 @@ private:
     int currentTitleNumber() const;
     core::PlaybackPipeline &requirePipeline(const char *what);
 
+    void checkNavigator();
+    // A libdvdnav call this long means the disc loops inside the library.
+    static constexpr int StuckNavigatorMs = 8000;
+
     QPointer<video::VideoSurface> m_surface;
+    QTimer m_watchdog;             // notices a navigator stuck inside libdvdnav
     QString m_directory;
     std::unique_ptr<nav::DvdNavigator> m_navigator;
     std::unique_ptr<AudioPlayer> m_audio;

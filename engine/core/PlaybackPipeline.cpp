@@ -120,9 +120,29 @@ void PlaybackPipeline::start()
         m_stopRequested = false;
     }
     m_ended = false;
+    m_navExited = false;
     m_running = true;
     m_videoThread = std::thread([this] { videoLoop(); });
-    m_navThread = std::thread([this] { navLoop(); });
+    m_navThread = std::thread([this] {
+        navLoop();
+        m_navExited = true;
+    });
+}
+
+std::int64_t PlaybackPipeline::navigatorBusyMs() const
+{
+    const std::int64_t since = m_navCallSince.load();
+    if (since == 0)
+        return 0;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count() - since;
+}
+
+std::unique_lock<std::timed_mutex> PlaybackPipeline::lockNavigator() const
+{
+    std::unique_lock lock(m_navMutex, std::chrono::milliseconds(NavigatorAnswerMs));
+    if (!lock)
+        throw EngineError(ErrorCode::DeviceError, QStringLiteral("The disc does not answer"));
+    return lock;
 }
 
 void PlaybackPipeline::stop()
@@ -137,8 +157,20 @@ void PlaybackPipeline::stop()
     m_videoQueue->abort();
     if (m_audio)
         m_audio->flush(m_serial + 1000); // releases a feeding thread waiting for room
-    m_navThread.join();
     m_videoThread.join();
+    const auto deadline = Clock::now() + std::chrono::milliseconds(NavigatorAnswerMs);
+    while (!m_navExited.load() && Clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    if (m_navExited.load()) {
+        m_navThread.join();
+    } else {
+        // Spinning inside libdvdnav: nothing can stop it. Let it go rather
+        // than hang the caller; the owner keeps what it uses alive.
+        qCWarning(lcPipeline, "the navigator does not answer; leaving its thread behind");
+        m_letGo = true;
+        m_navThread.detach();
+        m_abandoned = true;
+    }
     m_running = false;
 }
 
@@ -165,7 +197,15 @@ ShownPosition PlaybackPipeline::shown() const
 
 void PlaybackPipeline::navigatorPosition(int *title, int *chapter, bool *inTitle) const
 {
-    std::lock_guard lock(m_navMutex);
+    if (title)
+        *title = 0;
+    if (chapter)
+        *chapter = 0;
+    if (inTitle)
+        *inTitle = false;
+    std::unique_lock lock(m_navMutex, std::chrono::milliseconds(NavigatorAnswerMs));
+    if (!lock)
+        return;
     int32_t t = 0;
     int32_t c = 0;
     dvdnav_t *nav = m_navigator.handle();
@@ -182,6 +222,8 @@ void PlaybackPipeline::navigatorPosition(int *title, int *chapter, bool *inTitle
 
 void PlaybackPipeline::report(PipelineEvent event)
 {
+    if (m_letGo.load())
+        return;
     if (event.serial < 0)
         event.serial = currentSerial();
     if (m_handler)
@@ -212,7 +254,7 @@ void PlaybackPipeline::flushLocked(std::int64_t target90k)
 template <class F>
 void PlaybackPipeline::jump(const char *what, F &&call, std::int64_t target90k)
 {
-    std::lock_guard lock(m_navMutex);
+    auto lock = lockNavigator();
     dvdnav_t *nav = m_navigator.handle();
     if (call(nav) != DVDNAV_STATUS_OK)
         throw EngineError(ErrorCode::NotAllowed, QStringLiteral("%1: %2").arg(QLatin1String(what), m_navigator.lastError()));
@@ -264,7 +306,7 @@ bool PlaybackPipeline::titleOnScreenLocked(int *title, int *chapter) const
 
 void PlaybackPipeline::playAtTime(std::int64_t target90k)
 {
-    std::lock_guard lock(m_navMutex);
+    auto lock = lockNavigator();
     dvdnav_t *nav = m_navigator.handle();
     int title = 0;
     int chapter = 0;
@@ -290,7 +332,7 @@ void PlaybackPipeline::playAtTime(std::int64_t target90k)
 
 void PlaybackPipeline::nextChapter()
 {
-    std::lock_guard lock(m_navMutex);
+    auto lock = lockNavigator();
     dvdnav_t *nav = m_navigator.handle();
     int title = 0;
     int chapter = 0;
@@ -306,7 +348,7 @@ void PlaybackPipeline::nextChapter()
 
 void PlaybackPipeline::prevChapter()
 {
-    std::lock_guard lock(m_navMutex);
+    auto lock = lockNavigator();
     dvdnav_t *nav = m_navigator.handle();
     int title = 0;
     int chapter = 0;
@@ -328,7 +370,7 @@ void PlaybackPipeline::menuCall(int menu)
 
 void PlaybackPipeline::selectAudioStream(int logical)
 {
-    std::lock_guard lock(m_navMutex);
+    auto lock = lockNavigator();
     m_audioChoice = logical;
 }
 
@@ -349,7 +391,7 @@ bool withShownPci(const std::shared_ptr<const NavUnit> &unit, F &&call)
 
 bool PlaybackPipeline::selectButtonAt(int x, int y)
 {
-    std::lock_guard lock(m_navMutex);
+    auto lock = lockNavigator();
     std::shared_ptr<const NavUnit> unit;
     {
         std::lock_guard state(m_stateMutex);
@@ -361,7 +403,7 @@ bool PlaybackPipeline::selectButtonAt(int x, int y)
 
 bool PlaybackPipeline::moveButtonSelection(ButtonMove move)
 {
-    std::lock_guard lock(m_navMutex);
+    auto lock = lockNavigator();
     std::shared_ptr<const NavUnit> unit;
     {
         std::lock_guard state(m_stateMutex);
@@ -381,7 +423,7 @@ bool PlaybackPipeline::moveButtonSelection(ButtonMove move)
 
 bool PlaybackPipeline::activateButtonAt(int x, int y)
 {
-    std::lock_guard lock(m_navMutex);
+    auto lock = lockNavigator();
     std::shared_ptr<const NavUnit> unit;
     {
         std::lock_guard state(m_stateMutex);
@@ -401,7 +443,7 @@ bool PlaybackPipeline::activateButtonAt(int x, int y)
 
 bool PlaybackPipeline::activateSelectedButton()
 {
-    std::lock_guard lock(m_navMutex);
+    auto lock = lockNavigator();
     std::shared_ptr<const NavUnit> unit;
     {
         std::lock_guard state(m_stateMutex);
@@ -421,7 +463,9 @@ bool PlaybackPipeline::activateSelectedButton()
 
 int PlaybackPipeline::currentButton() const
 {
-    std::lock_guard lock(m_navMutex);
+    std::unique_lock lock(m_navMutex, std::chrono::milliseconds(NavigatorAnswerMs));
+    if (!lock)
+        return 0;
     int32_t button = 0;
     if (dvdnav_get_current_highlight(m_navigator.handle(), &button) != DVDNAV_STATUS_OK)
         return 0;
@@ -552,7 +596,9 @@ void PlaybackPipeline::navLoop()
                     s.seekTarget = m_seekTarget;
                 }
             }
+            m_navCallSince = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
             status = dvdnav_get_next_block(nav, block.data(), &event, &length);
+            m_navCallSince = 0;
             if (status == DVDNAV_STATUS_OK) {
                 switch (event) {
                 case DVDNAV_NAV_PACKET: {
@@ -616,6 +662,8 @@ void PlaybackPipeline::navLoop()
             }
         }
 
+        if (m_letGo.load())
+            return; // came back from the library after stop() gave up on it: touch nothing
         if (newSerial) {
             s.serial = serial;
             s.haveLastEnd = false;

@@ -110,9 +110,21 @@ public:
     // (the disc's first-play program for a fresh one). Throws
     // EngineError(NoDecoder) when the MPEG-2 decoder is missing.
     void start();
-    // Joins every thread (within about 50 ms). Idempotent.
+    // Joins every thread (within about 50 ms). Idempotent. Should the
+    // navigation thread be stuck inside libdvdnav (a disc whose program jumps
+    // in a circle without playing anything spins inside the library, which
+    // we cannot interrupt), it is let go after NavigatorAnswerMs and
+    // abandoned() turns true: the pipeline and the navigator must then never
+    // be destroyed (the owner leaks them on purpose).
     void stop();
     bool isRunning() const { return m_running; }
+    bool abandoned() const { return m_abandoned; }
+    // Any thread: how long the navigator has been inside one libdvdnav call
+    // (0 when not in one). Seconds mean a disc the library loops on.
+    std::int64_t navigatorBusyMs() const;
+    // How long the control thread waits for the navigator before giving up
+    // (commands then throw DeviceError).
+    static constexpr int NavigatorAnswerMs = 150;
 
     void setPaused(bool paused);
     bool isPaused() const { return m_paused.load(); }
@@ -182,6 +194,9 @@ private:
     bool waitForCommand(int serial, int timeoutMs);
     void report(PipelineEvent event);
     template <class F> void jump(const char *what, F &&call, std::int64_t target90k);
+    // Control thread: the navigation lock, or EngineError(DeviceError) when
+    // the navigator does not answer within NavigatorAnswerMs.
+    std::unique_lock<std::timed_mutex> lockNavigator() const;
 
     nav::DvdNavigator &m_navigator;
     video::VideoOutput *m_video;
@@ -192,7 +207,7 @@ private:
 
     // m_navMutex guards every call on the navigator (libdvdnav is not ours to
     // trust across threads) and the fields below it.
-    mutable std::mutex m_navMutex;
+    mutable std::timed_mutex m_navMutex;
     int m_audioChoice = -1;       // logical audio stream chosen by the user, -1 none
 
     // m_stateMutex guards the fields below; m_command is signalled on every
@@ -219,6 +234,10 @@ private:
     std::atomic<int> m_syncMeasured{0};
     std::atomic<int> m_syncWithin{0};
     bool m_running = false;           // control thread only
+    bool m_abandoned = false;         // control thread only
+    std::atomic<bool> m_navExited{false};
+    std::atomic<bool> m_letGo{false};
+    std::atomic<std::int64_t> m_navCallSince{0}; // steady-clock ms when the current libdvdnav call began, 0 none  // the navigation thread was abandoned: it touches nothing more
     std::thread m_navThread;
     std::thread m_videoThread;
 };

@@ -12,6 +12,7 @@
 #include <dvdread/ifo_read.h>
 #include <dvdread/ifo_types.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -115,6 +116,61 @@ bool resolveSource(const QString &given, QString *resolved, OpenError *error)
     return true;
 }
 
+std::int64_t dvdTimeTo90k(const dvd_time_t &t)
+{
+    const auto bcd = [](std::uint8_t b) { return (b >> 4) * 10 + (b & 0x0f); };
+    const int fps = (t.frame_u >> 6) == 1 ? 25 : 30;
+    return (std::int64_t(bcd(t.hour)) * 3600 + bcd(t.minute) * 60 + bcd(t.second)) * 90000
+           + std::int64_t(bcd(t.frame_u & 0x3f)) * 90000 / fps;
+}
+
+// Playing time of a program chain's cells [first, last) (0-based), counting
+// one cell of each angle block, as the navigator's title time does.
+std::int64_t cellsTime(const pgc_t &pgc, int first, int last)
+{
+    std::int64_t total = 0;
+    for (int c = std::max(0, first); c < last && c < pgc.nr_of_cells; ++c) {
+        const cell_playback_t &cell = pgc.cell_playback[c];
+        if (cell.block_type == BLOCK_TYPE_ANGLE_BLOCK && cell.block_mode != BLOCK_MODE_FIRST_CELL)
+            continue;
+        total += dvdTimeTo90k(cell.playback_time);
+    }
+    return total;
+}
+
+// Chapter starts and the title's length from the title set's tables.
+// (Not dvdnav_describe_title_chapters: it runs the disc's program on a copy
+// of the virtual machine, and a disc whose menus jump to each other forever
+// hangs it inside the call.)
+void readChapters(const ifo_handle_t &vts, int vtsTitle, TitleInfo &title)
+{
+    if (!vts.vts_ptt_srpt || !vts.vts_pgcit || vtsTitle < 1 || vtsTitle > vts.vts_ptt_srpt->nr_of_srpts)
+        return;
+    const ttu_t &ttu = vts.vts_ptt_srpt->title[vtsTitle - 1];
+    std::int64_t pgcBase = 0; // time of the program chains of this title before the current one
+    int lastPgcn = 0;
+    const pgc_t *lastPgc = nullptr;
+    for (int c = 0; c < ttu.nr_of_ptts; ++c) {
+        const int pgcn = ttu.ptt[c].pgcn;
+        const int pgn = ttu.ptt[c].pgn;
+        if (pgcn < 1 || pgcn > vts.vts_pgcit->nr_of_pgci_srp)
+            break;
+        const pgc_t *pgc = vts.vts_pgcit->pgci_srp[pgcn - 1].pgc;
+        if (!pgc || !pgc->program_map || !pgc->cell_playback || pgn < 1 || pgn > pgc->nr_of_programs)
+            break;
+        if (pgcn != lastPgcn) {
+            if (lastPgc)
+                pgcBase += cellsTime(*lastPgc, 0, lastPgc->nr_of_cells);
+            lastPgcn = pgcn;
+            lastPgc = pgc;
+        }
+        const int firstCell = pgc->program_map[pgn - 1] - 1;
+        title.chapterStarts90k.append(pgcBase + cellsTime(*pgc, 0, firstCell));
+    }
+    if (lastPgc)
+        title.duration90k = pgcBase + cellsTime(*lastPgc, 0, lastPgc->nr_of_cells);
+}
+
 } // namespace
 
 QString languageName(const QString &code)
@@ -211,18 +267,6 @@ void DvdNavigator::readInfo()
         title.number = t + 1;
         title.titleSet = entry.title_set_nr;
 
-        std::uint64_t *times = nullptr;
-        std::uint64_t duration = 0;
-        const std::uint32_t chapters = dvdnav_describe_title_chapters(nav, title.number, &times, &duration);
-        if (chapters > 0 && times) {
-            // times[] holds each chapter's end; a chapter starts where the previous ends.
-            title.chapterStarts90k.append(0);
-            for (std::uint32_t c = 0; c + 1 < chapters; ++c)
-                title.chapterStarts90k.append(std::int64_t(times[c]));
-            title.duration90k = std::int64_t(duration);
-        }
-        std::free(times);
-
         const int vtsN = entry.title_set_nr;
         if (vtsN >= 1 && vtsN < int(sets.size())) {
             if (!sets[vtsN])
@@ -273,13 +317,7 @@ void DvdNavigator::readInfo()
                     info.language = languageName(info.languageCode);
                     title.subpictures.append(info);
                 }
-                if (title.duration90k == 0 && pgc) {
-                    const dvd_time_t &tm = pgc->playback_time;
-                    auto bcd = [](std::uint8_t b) { return (b >> 4) * 10 + (b & 0x0f); };
-                    const int fps = (tm.frame_u >> 6) == 1 ? 25 : 30;
-                    title.duration90k = (std::int64_t(bcd(tm.hour)) * 3600 + bcd(tm.minute) * 60 + bcd(tm.second)) * 90000
-                                        + std::int64_t(bcd(tm.frame_u & 0x3f)) * 90000 / fps;
-                }
+                readChapters(*vts, entry.vts_ttn, title);
             }
         }
         m_info.titles.append(title);

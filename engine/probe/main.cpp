@@ -20,6 +20,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 
@@ -227,6 +228,10 @@ int runPlay(const QString &path, const PlayArgs &args)
             if (finished)
                 break;
             changed.wait_for(lock, std::chrono::milliseconds(10));
+            if (pipeline.navigatorBusyMs() > 5000) {
+                failure = QStringLiteral("the disc does not answer (its program loops inside the navigator)");
+                break;
+            }
             if (args.seconds > 0) {
                 const core::ShownPosition pos = pipeline.shown();
                 if (pos.valid && firstTimeline < 0)
@@ -241,6 +246,12 @@ int runPlay(const QString &path, const PlayArgs &args)
         }
     }
     pipeline.stop();
+    if (pipeline.abandoned()) {
+        // A thread is still inside libdvdnav with our objects: leave at once.
+        failWith(failure);
+        std::fflush(stdout);
+        std::_Exit(1);
+    }
     if (audio) {
         audio->stop();
         audio.reset();

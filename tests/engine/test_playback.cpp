@@ -14,7 +14,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -761,6 +763,7 @@ private slots:
         QSignalSpy notify(engine, &DvdEngine::DVDNotify);
         engine->setDVDDirectory(path);
         engine->Play();
+        QTRY_COMPARE_WITH_TIMEOUT(engine->CurrentTitle(), 1, 3000);
         engine->PlayAtTime(QStringLiteral("00:00:12:00"));
         const auto lastTime = [&]() -> double {
             double t = -1;
@@ -949,6 +952,46 @@ private slots:
         stopTimer.start();
         engine->Stop();
         QVERIFY2(stopTimer.elapsed() < 200, qPrintable(QString::number(stopTimer.elapsed())));
+    }
+
+    // Last: it leaves a thread spinning inside libdvdnav for the rest of the run.
+    // A disc whose menus jump to each other for ever keeps libdvdnav busy
+    // inside one call. The engine must give up with a message, and neither
+    // Stop nor any other operation may hang.
+    void discLoopingInsideTheNavigatorEndsWithAMessage()
+    {
+        REQUIRE_DISCS();
+        if (QStandardPaths::findExecutable("dvdauthor").isEmpty())
+            QSKIP("dvdauthor missing");
+        QTemporaryDir dir;
+        QFile xml(dir.filePath("loop.xml"));
+        QVERIFY(xml.open(QIODevice::WriteOnly));
+        xml.write(QStringLiteral("<dvdauthor><vmgm><fpc>jump menu 1;</fpc><menus><video format=\"pal\"/>"
+                                 "<pgc><pre>jump menu 2;</pre></pgc><pgc><pre>jump menu 1;</pre></pgc></menus></vmgm>"
+                                 "<titleset><titles><pgc><vob file=\"%1\"/></pgc></titles></titleset></dvdauthor>")
+                      .arg(discA() + "/VIDEO_TS/VTS_01_1.VOB")
+                      .toUtf8());
+        xml.close();
+        QProcess author;
+        author.start("dvdauthor", {"-o", dir.filePath("disc"), "-x", xml.fileName()});
+        QVERIFY(author.waitForFinished(60000) && author.exitCode() == 0);
+
+        QWidget host;
+        auto *engine = static_cast<PlaybackEngine *>(createPlaybackEngine(&host));
+        QSignalSpy reset(engine, &DvdEngine::PlaybackReset);
+        engine->setDVDDirectory(dir.filePath("disc"));
+        engine->Play();
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY_THROWS_EXCEPTION(EngineError, engine->PlayAtTime(QStringLiteral("00:00:01:00")));
+        QVERIFY(timer.elapsed() < 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(reset.count() >= 1, 15000);
+        auto *surface = qobject_cast<video::VideoSurface *>(engine->surface());
+        QCOMPARE(surface->message(), QStringLiteral("The disc does not answer"));
+        timer.restart();
+        engine->Stop();
+        QVERIFY(timer.elapsed() < 200);
+        QVERIFY(!engine->isPlaying());
     }
 
 private:
