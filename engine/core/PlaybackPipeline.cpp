@@ -137,9 +137,23 @@ std::int64_t PlaybackPipeline::navigatorBusyMs() const
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count() - since;
 }
 
-std::unique_lock<std::timed_mutex> PlaybackPipeline::lockNavigator() const
+std::unique_lock<std::mutex> PlaybackPipeline::tryLockNavigator() const
 {
-    std::unique_lock lock(m_navMutex, std::chrono::milliseconds(NavigatorAnswerMs));
+    // Polled rather than a timed mutex: the navigation thread holds the lock
+    // only for one block at a time, so a free moment comes within microseconds
+    // unless libdvdnav is stuck.
+    std::unique_lock lock(m_navMutex, std::try_to_lock);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(NavigatorAnswerMs);
+    while (!lock && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        lock.try_lock();
+    }
+    return lock;
+}
+
+std::unique_lock<std::mutex> PlaybackPipeline::lockNavigator() const
+{
+    std::unique_lock lock = tryLockNavigator();
     if (!lock)
         throw EngineError(ErrorCode::DeviceError, QStringLiteral("The disc does not answer"));
     return lock;
@@ -203,7 +217,7 @@ void PlaybackPipeline::navigatorPosition(int *title, int *chapter, bool *inTitle
         *chapter = 0;
     if (inTitle)
         *inTitle = false;
-    std::unique_lock lock(m_navMutex, std::chrono::milliseconds(NavigatorAnswerMs));
+    std::unique_lock lock = tryLockNavigator();
     if (!lock)
         return;
     int32_t t = 0;
@@ -463,7 +477,7 @@ bool PlaybackPipeline::activateSelectedButton()
 
 int PlaybackPipeline::currentButton() const
 {
-    std::unique_lock lock(m_navMutex, std::chrono::milliseconds(NavigatorAnswerMs));
+    std::unique_lock lock = tryLockNavigator();
     if (!lock)
         return 0;
     int32_t button = 0;

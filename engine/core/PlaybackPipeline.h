@@ -196,7 +196,9 @@ private:
     template <class F> void jump(const char *what, F &&call, std::int64_t target90k);
     // Control thread: the navigation lock, or EngineError(DeviceError) when
     // the navigator does not answer within NavigatorAnswerMs.
-    std::unique_lock<std::timed_mutex> lockNavigator() const;
+    std::unique_lock<std::mutex> lockNavigator() const;
+    // The same, but an unlocked lock instead of the exception.
+    std::unique_lock<std::mutex> tryLockNavigator() const;
 
     nav::DvdNavigator &m_navigator;
     video::VideoOutput *m_video;
@@ -207,7 +209,7 @@ private:
 
     // m_navMutex guards every call on the navigator (libdvdnav is not ours to
     // trust across threads) and the fields below it.
-    mutable std::timed_mutex m_navMutex;
+    mutable std::mutex m_navMutex;
     int m_audioChoice = -1;       // logical audio stream chosen by the user, -1 none
 
     // m_stateMutex guards the fields below; m_command is signalled on every
