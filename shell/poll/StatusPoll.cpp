@@ -167,8 +167,14 @@ void Timer2_Timer()
 {
     ErrorTrap trap(ErrorTrap::Mode::SkipAndContinue);
     trap.run([] {
-        if (videoMaximized())
-            engine().SetFocus();
+        if (!videoMaximized())
+            return;
+        engine().SetFocus();
+        // The focus only counts in the active window: bring the video window
+        // back in front of the panel that a click raised.
+        Form4 &video = form4();
+        video.raise();
+        video.activateWindow();
     });
 }
 
