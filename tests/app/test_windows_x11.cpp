@@ -4,9 +4,11 @@
 // compared with the skin pictures the buttons must show.
 //
 // What is checked: where both windows open, that the panel shows its skin
-// with every button's picture on its spot, that the buttons light up under
-// the mouse and when pressed and go back to normal over the background, that
-// dragging moves each window, and that Home toggles full screen.
+// with every button's picture on its spot, the video window's layout (also
+// after a resize by its border), that the buttons light up under the mouse
+// and when pressed and go back to normal over the background, that dragging
+// moves each window, and full screen: Home enters and leaves it, and a click
+// brings the panel in front of it for a while.
 //
 // Skips without xdotool, xwininfo, the player binary or the authored disc.
 
@@ -150,6 +152,7 @@ private slots:
     void bothWindowsOpenInPlace();
     void panelShowsItsSkin();
     void videoWindowLayout();
+    void resizeByTheBorder();
     void hoverAndPressImages_data();
     void hoverAndPressImages();
     void dragMovesTheWindow_data();
@@ -171,6 +174,8 @@ private:
             .toImage()
             .convertToFormat(QImage::Format_RGB32);
     }
+    // Empty while the video window shows its normal layout, else what is wrong.
+    QString videoLayoutProblem() const;
     QPoint spot(const Button &b) const
     {
         const QRect w = window(b.video);
@@ -342,40 +347,76 @@ void TestWindowsX11::panelShowsItsSkin()
                                              .arg(wrong.value(0).y())));
 }
 
-void TestWindowsX11::videoWindowLayout()
+QString TestWindowsX11::videoLayoutProblem() const
 {
     // Normal layout: the picture 20 pixels in from the left, right and
     // bottom with a 50-pixel band above it. The window's dark grey shows in
     // those margins and nowhere on the picture's outer rows and columns.
-    auto misplaced = [this]() -> QString {
-        const QImage shot = grab(window(true));
-        const int w = shot.width();
-        const int h = shot.height();
-        const QRect picture(20, 50, w - 40, h - 70);
-        const QList<QRect> margins{QRect(0, 0, w - 110, 50), QRect(0, 50, 20, h - 50),
-                                   QRect(w - 20, 50, 20, h - 50), QRect(0, h - 20, w, 20)};
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const QPoint p(x, y);
-                const bool grey = (shot.pixel(p) & 0xFFFFFF) == WindowColour;
-                const bool margin = std::any_of(margins.begin(), margins.end(), [&](const QRect &r) { return r.contains(p); });
-                const bool edge = picture.contains(p) && (x == picture.left() || x == picture.right()
-                                                          || y == picture.top() || y == picture.bottom());
-                if ((margin && !grey) || (edge && grey))
-                    return QStringLiteral("%1 pixel %2,%3 is %4").arg(margin ? "margin" : "picture").arg(x).arg(y)
-                        .arg(shot.pixel(p) & 0xFFFFFF, 6, 16, QLatin1Char('0'));
-            }
+    const QImage shot = grab(window(true));
+    const int w = shot.width();
+    const int h = shot.height();
+    const QRect picture(20, 50, w - 40, h - 70);
+    const QList<QRect> margins{QRect(0, 0, w - 110, 50), QRect(0, 50, 20, h - 50), QRect(w - 20, 50, 20, h - 50),
+                               QRect(0, h - 20, w, 20)};
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const QPoint p(x, y);
+            const bool grey = (shot.pixel(p) & 0xFFFFFF) == WindowColour;
+            const bool margin = std::any_of(margins.begin(), margins.end(), [&](const QRect &r) { return r.contains(p); });
+            const bool edge = picture.contains(p)
+                && (x == picture.left() || x == picture.right() || y == picture.top() || y == picture.bottom());
+            if ((margin && !grey) || (edge && grey))
+                return QStringLiteral("%1 pixel %2,%3 is %4")
+                    .arg(margin ? "margin" : "picture")
+                    .arg(x)
+                    .arg(y)
+                    .arg(shot.pixel(p) & 0xFFFFFF, 6, 16, QLatin1Char('0'));
         }
-        return {};
-    };
-    QString problem;
-    waitFor([&] { return (problem = misplaced()).isEmpty(); });
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
     // The three pictures at the top right.
     for (const Button &b : Buttons) {
-        if (b.video)
-            QVERIFY2(showing(b, b.normal) == 0, b.name);
+        if (b.video && showing(b, b.normal) != 0)
+            return QLatin1String(b.name) + QLatin1String(" is not on its spot");
     }
+    return {};
+}
+
+void TestWindowsX11::videoWindowLayout()
+{
+    QString problem;
+    waitFor([&] { return (problem = videoLayoutProblem()).isEmpty(); });
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void TestWindowsX11::resizeByTheBorder()
+{
+    // The window has a border without a title bar: its bottom right corner
+    // resizes it, and the layout follows the new size.
+    const QRect before = window(true);
+    const QPoint corner = before.bottomRight() - QPoint(1, 1);
+    const QPoint delta(-100, -80);
+    mouseTo(corner);
+    QTest::qWait(100);
+    xdotool({"mousedown", "1"});
+    QTest::qWait(100);
+    for (int step = 1; step <= 10; ++step) {
+        mouseTo(corner + delta * step / 10);
+        QTest::qWait(30);
+    }
+    xdotool({"mouseup", "1"});
+    const QSize want = before.size() + QSize(delta.x(), delta.y());
+    QRect after;
+    const bool resized = waitFor([&] {
+        after = window(true);
+        return qAbs(after.width() - want.width()) <= 3 && qAbs(after.height() - want.height()) <= 3;
+    });
+    QVERIFY2(resized, qPrintable("from " + text(before) + " to " + text(after)));
+    QCOMPARE(after.topLeft(), before.topLeft());
+    QString problem;
+    waitFor([&] { return (problem = videoLayoutProblem()).isEmpty(); });
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    snapshot(QStringLiteral("1-resized"));
+    mouseTo(after.topLeft() + VideoBackground);
 }
 
 void TestWindowsX11::hoverAndPressImages_data()
