@@ -42,6 +42,9 @@ Form4::Form4(QWidget *parent)
 {
     setWindowTitle(QStringLiteral("Velmora"));
     setMouseTracking(true);
+    // The buttons' tooltips also show while the other window of the player
+    // is the active one (at start-up that is the video window).
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, fromBgr(BackColour));
     setPalette(pal);

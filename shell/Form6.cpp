@@ -46,6 +46,9 @@ Form6::Form6(QWidget *parent)
     if (!skn().icon().isNull())
         setWindowIcon(skn().icon());
     setMouseTracking(true);
+    // The buttons' tooltips also show while the other window of the player
+    // is the active one (at start-up that is the video window).
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
     auto makeButton = [this](ImageButton *&member, const char *name, const char *tip) {
