@@ -40,6 +40,22 @@ QString run(const QString &program, const QStringList &args)
 
 QString xdotool(const QStringList &args) { return run(QStringLiteral("xdotool"), args); }
 
+// Position (absolute) and size of a window, or of the frame around it;
+// null while it is not on screen.
+QRect xwininfoRect(const QString &id, bool frame)
+{
+    QStringList args{"-id", id};
+    if (frame)
+        args.prepend(QStringLiteral("-frame"));
+    QHash<QString, QString> info;
+    for (const QString &line : run(QStringLiteral("xwininfo"), args).split(u'\n'))
+        info.insert(line.section(u':', 0, 0).trimmed(), line.section(u':', 1).trimmed());
+    if (info.value("Map State") != QLatin1String("IsViewable"))
+        return {};
+    return QRect(info.value("Absolute upper-left X").toInt(), info.value("Absolute upper-left Y").toInt(),
+                 info.value("Width").toInt(), info.value("Height").toInt());
+}
+
 bool waitFor(const std::function<bool()> &condition, int ms = 3000)
 {
     QElapsedTimer clock;
@@ -155,6 +171,7 @@ private slots:
     void resizeByTheBorder();
     void hoverAndPressImages_data();
     void hoverAndPressImages();
+    void tooltipOverTheInactivePanel();
     void dragMovesTheWindow_data();
     void dragMovesTheWindow();
     void homeEntersFullScreen();
@@ -165,6 +182,8 @@ private:
     // Client area of the panel or the video window in screen pixels; null
     // while it is not on screen.
     QRect window(bool video) const;
+    // Every window of the player on screen, tooltips and menus included.
+    QStringList visibleWindows() const;
     // The outer frame the window manager put around it.
     QRect frame(bool video) const;
     QImage grab(const QRect &r) const
@@ -204,6 +223,8 @@ private:
     QTemporaryDir m_home;
     QProcess m_player;
     QRect m_normal; // the video window's frame before full screen
+    QString m_panelId;
+    QString m_videoId;
 };
 
 void TestWindowsX11::initTestCase()
@@ -230,8 +251,16 @@ void TestWindowsX11::initTestCase()
     m_player.setProcessEnvironment(env);
     m_player.setProcessChannelMode(QProcess::ForwardedChannels);
     m_player.start(QStringLiteral(VELMORA_PLAYER), {disc});
-    QVERIFY2(waitFor([this] { return window(false).isValid() && window(true).isValid(); }, 15000),
-             "the two windows did not come up");
+    // The two windows (the tooltips carry the same title): the video window
+    // is the taller one.
+    QVERIFY2(waitFor([this] {
+        for (const QString &id : xdotool({"search", "--onlyvisible", "--pid", QString::number(m_player.processId()),
+                                          "--name", "^Velmora$"}).split(u'\n', Qt::SkipEmptyParts)) {
+            const QRect r = xwininfoRect(id, false);
+            (r.height() > 200 ? m_videoId : m_panelId) = id;
+        }
+        return !m_panelId.isEmpty() && !m_videoId.isEmpty();
+    }, 15000), "the two windows did not come up");
     // Both windows painted: the panel's skin and the video window's pictures.
     const Button &exit = Buttons[std::size(Buttons) - 1];
     QVERIFY2(waitForPicture(Buttons[0], "pn") && waitForPicture(exit, "CrssN"), "the windows were not painted");
@@ -249,37 +278,20 @@ void TestWindowsX11::cleanupTestCase()
     }
 }
 
+QStringList TestWindowsX11::visibleWindows() const
+{
+    return xdotool({"search", "--onlyvisible", "--pid", QString::number(m_player.processId())})
+        .split(u'\n', Qt::SkipEmptyParts);
+}
+
 QRect TestWindowsX11::window(bool video) const
 {
-    const QString ids = xdotool({"search", "--onlyvisible", "--pid", QString::number(m_player.processId()),
-                                 "--name", "^Velmora$"});
-    for (const QString &id : ids.split(u'\n', Qt::SkipEmptyParts)) {
-        QHash<QString, int> g;
-        for (const QString &line : xdotool({"getwindowgeometry", "--shell", id}).split(u'\n'))
-            g.insert(line.section(u'=', 0, 0), line.section(u'=', 1).toInt());
-        const QRect r(g.value("X"), g.value("Y"), g.value("WIDTH"), g.value("HEIGHT"));
-        if ((r.height() > 200) == video)
-            return r;
-    }
-    return {};
+    return xwininfoRect(video ? m_videoId : m_panelId, false);
 }
 
 QRect TestWindowsX11::frame(bool video) const
 {
-    const QString ids = xdotool({"search", "--onlyvisible", "--pid", QString::number(m_player.processId()),
-                                 "--name", "^Velmora$"});
-    for (const QString &id : ids.split(u'\n', Qt::SkipEmptyParts)) {
-        QHash<QString, int> g;
-        for (const QString &line : run(QStringLiteral("xwininfo"), {"-frame", "-id", id}).split(u'\n')) {
-            const QString key = line.section(u':', 0, 0).trimmed();
-            g.insert(key, line.section(u':', 1).trimmed().toInt());
-        }
-        const QRect r(g.value("Absolute upper-left X"), g.value("Absolute upper-left Y"), g.value("Width"),
-                      g.value("Height"));
-        if ((r.height() > 200) == video)
-            return r;
-    }
-    return {};
+    return xwininfoRect(video ? m_videoId : m_panelId, true);
 }
 
 void TestWindowsX11::bothWindowsOpenInPlace()
@@ -456,6 +468,37 @@ void TestWindowsX11::hoverAndPressImages()
     mouseTo(background + QPoint(3, 0));
     QVERIFY2(waitForPicture(b, b.normal), "the background did not put the normal picture back");
     QVERIFY2(m_player.state() == QProcess::Running, "the player ended");
+}
+
+void TestWindowsX11::tooltipOverTheInactivePanel()
+{
+    // With the video window active, resting the pointer on a panel button
+    // still shows the button's tooltip, just below the pointer.
+    mouseTo(window(true).topLeft() + VideoBackground);
+    xdotool({"click", "1"});
+    QVERIFY2(waitFor([this] { return xdotool({"getactivewindow"}) == m_videoId; }),
+             "the video window did not take the focus");
+    const Button &next = *std::find_if(std::begin(Buttons), std::end(Buttons),
+                                       [](const Button &b) { return QLatin1String(b.name) == u"Nexti"; });
+    const QSize size = skin(QLatin1String(next.normal)).size();
+    const QPoint on = spot(next) + QPoint(size.width() / 2, size.height() - 1);
+    mouseTo(on);
+    QTest::qWait(50);
+    mouseTo(on + QPoint(1, 0));
+    QString tip;
+    const bool shown = waitFor([&] {
+        for (const QString &id : visibleWindows()) {
+            if (id != m_panelId && id != m_videoId)
+                tip = id;
+        }
+        return !tip.isEmpty();
+    });
+    QVERIFY2(shown, "no tooltip");
+    snapshot(QStringLiteral("3-tooltip"));
+    const QRect r = xwininfoRect(tip, false);
+    QVERIFY2(r.top() > on.y() && r.top() < on.y() + 40 && qAbs(r.left() - on.x()) < 40, qPrintable(text(r)));
+    mouseTo(window(false).topLeft() + PanelBackground);
+    QVERIFY2(waitFor([&] { return !visibleWindows().contains(tip); }), "the tooltip stayed");
 }
 
 void TestWindowsX11::dragMovesTheWindow_data()
