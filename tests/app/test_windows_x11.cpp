@@ -182,10 +182,10 @@ private:
     // Client area of the panel or the video window in screen pixels; null
     // while it is not on screen.
     QRect window(bool video) const;
-    // Every window of the player on screen, tooltips and menus included.
-    QStringList visibleWindows() const;
     // The outer frame the window manager put around it.
     QRect frame(bool video) const;
+    // Every window of the player on screen, tooltips and menus included.
+    QStringList visibleWindows() const;
     QImage grab(const QRect &r) const
     {
         return QGuiApplication::primaryScreen()
