@@ -181,55 +181,54 @@ def cmd_seek(a):
     scratch = tempfile.mkdtemp(prefix="velmora-bench-seek.")
     rng = random.Random(a.seed)
     targets = [rng.randrange(0, total - fps // 2) for _ in range(a.runs)]
-    base, lat, offs, misses = [], [], [], 0
-    # The reference (plain start of title 1 to its first frame file) is
-    # measured between the seeks, one after every fifth target, so drift on
-    # a shared machine touches both alike.
-    for i, n in enumerate(targets):
-        if i % 5 == 0:
-            dt, ms = probe_frame_run(a, [], scratch)
-            if dt is not None:
-                base.append(dt * 1000)
+    base, lat, extra, offs, misses = [], [], [], [], 0
+    # Paired with a reference run: before every seek, the plain start of
+    # title 1 to its first frame file; the figure is the difference within
+    # the pair, so drift on a shared machine touches both alike.
+    for n in targets:
+        bdt, _ = probe_frame_run(a, [], scratch)
         dt, ms = probe_frame_run(a, ["--at", frames_to_tc(n, fps)], scratch)
-        if dt is None:
+        if dt is None or bdt is None:
             misses += 1
             continue
+        base.append(bdt * 1000)
         lat.append(dt * 1000)
+        extra.append((dt - bdt) * 1000)
         offs.append(ms - n * 1000.0 / fps)
     ref = median(base)
-    extra = [x - ref for x in lat]
     worst = max((abs(x) for x in offs), default=None)
     on_target = sum(1 for x in offs if 0 <= x < frame_ms)
     med, p95 = median(extra), percentile(extra, 95)
     ok = med is not None and med <= 100 and p95 <= 150 and on_target == len(offs) and misses == 0
     say("PlayAtTime (probe --at, %d seeded targets, seed %d): launch to target frame median %.0f ms; minus plain start "
-        "to first frame %.0f ms (reference, median of %d) = seek cost median %.0f ms, p95 %.0f ms (targets 100/150); "
+        "to first frame %.0f ms (reference, median of %d, run before each seek) = seek cost (paired differences) median %.0f ms, p95 %.0f ms (targets 100/150); "
         "landed on the target frame %d/%d, worst %.1f ms off (%s)"
         % (len(lat), a.seed, median(lat), ref, len(base), med, p95, on_target, len(offs), worst, verdict(ok)))
     emit({"measure": "play_at_time_probe", "runs": len(lat), "failed": misses, "seed": a.seed,
-          "launch_to_target_frame_median_ms": r1(median(lat)), "reference": "probe start to title 1 first frame",
+          "launch_to_target_frame_median_ms": r1(median(lat)), "reference": "probe start to title 1 first frame, run before each seek",
           "reference_ms": r1(ref), "median_ms": r1(med), "p95_ms": r1(p95), "median_ratio": ratio(med, 100),
           "p95_ratio": ratio(p95, 150), "on_target_frame": on_target, "worst_off_ms": r1(worst),
           "target": "median <= 100 ms, p95 <= 150 ms, < 1 frame off", "met": ok})
 
     # Chapter skips: start at chapter C, first frame must be the chapter's first.
     chapters = title["chapters"]
-    clat, coffs = [], []
+    clat, cextra, coffs = [], [], []
     for i in range(a.chapter_runs):
         c = chapters[1 + i % (len(chapters) - 1)]
         start_ms = tc_to_frames(c["start"], fps) * 1000.0 / fps
+        bdt, _ = probe_frame_run(a, [], scratch)
         dt, ms = probe_frame_run(a, ["--chapter", str(c["number"])], scratch)
-        if dt is None:
+        if dt is None or bdt is None:
             continue
         clat.append(dt * 1000)
+        cextra.append((dt - bdt) * 1000)
         coffs.append(ms - start_ms)
-    cextra = [x - ref for x in clat]
     cmed = median(cextra)
     cworst = max((abs(x) for x in coffs), default=None)
     con = sum(1 for x in coffs if 0 <= x < frame_ms)
     ok = cmed is not None and cmed <= 100 and con == len(coffs) and len(clat) == a.chapter_runs
-    say("Chapter start (probe --chapter 2..%d, %d runs): launch to chapter's first frame median %.0f ms; minus the same "
-        "reference = median %.0f ms, p95 %.0f ms (target median 100); on the chapter's first frame %d/%d, worst %.1f ms "
+    say("Chapter start (probe --chapter 2..%d, %d runs): launch to chapter's first frame median %.0f ms; minus a "
+        "reference run before each = median %.0f ms, p95 %.0f ms (target median 100); on the chapter's first frame %d/%d, worst %.1f ms "
         "off (%s)" % (len(chapters), len(clat), median(clat), cmed, percentile(cextra, 95), con, len(coffs), cworst,
                       verdict(ok)))
     emit({"measure": "chapter_start_probe", "runs": len(clat), "launch_to_chapter_frame_median_ms": r1(median(clat)),
@@ -285,10 +284,53 @@ def cmd_probe_start(a):
 
 # ---------------------------------------------------------------- X screen helpers
 
+class _XImage(__import__("ctypes").Structure):
+    import ctypes as _c
+    _fields_ = [("width", _c.c_int), ("height", _c.c_int), ("xoffset", _c.c_int), ("format", _c.c_int),
+                ("data", _c.c_void_p), ("byte_order", _c.c_int), ("bitmap_unit", _c.c_int),
+                ("bitmap_bit_order", _c.c_int), ("bitmap_pad", _c.c_int), ("depth", _c.c_int),
+                ("bytes_per_line", _c.c_int), ("bits_per_pixel", _c.c_int)]
+
+
+_x = {}
+
+
 def grab(display):
+    """The whole screen as an RGB array, over one X connection kept open (a
+    new connection per grab runs the server out of them when polled fast)."""
+    import ctypes
     import numpy
-    from PIL import ImageGrab
-    return numpy.asarray(ImageGrab.grab(xdisplay=display).convert("RGB"))
+    if display not in _x:
+        lib = _x.get("lib")
+        if lib is None:
+            lib = _x["lib"] = ctypes.CDLL("libX11.so.6")
+            lib.XOpenDisplay.restype = ctypes.c_void_p
+            lib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+            lib.XDefaultRootWindow.restype = ctypes.c_ulong
+            lib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+            lib.XDisplayWidth.argtypes = lib.XDisplayHeight.argtypes = [ctypes.c_void_p, ctypes.c_int]
+            lib.XGetImage.restype = ctypes.POINTER(_XImage)
+            lib.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                      ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+            lib.XDestroyImage.argtypes = [ctypes.POINTER(_XImage)]
+        dpy = lib.XOpenDisplay(display.encode())
+        if not dpy:
+            raise RuntimeError("cannot open display " + display)
+        _x[display] = (dpy, lib.XDefaultRootWindow(dpy), lib.XDisplayWidth(dpy, 0), lib.XDisplayHeight(dpy, 0))
+    lib = _x["lib"]
+    dpy, root, w, h = _x[display]
+    img = lib.XGetImage(dpy, root, 0, 0, w, h, 0xFFFFFFFF, 2)  # AllPlanes, ZPixmap
+    if not img:
+        raise RuntimeError("XGetImage failed")
+    try:
+        im = img.contents
+        if im.bits_per_pixel != 32:
+            raise RuntimeError("screen depth %d bpp: use a 24-bit screen" % im.bits_per_pixel)
+        raw = numpy.frombuffer(ctypes.string_at(im.data, im.bytes_per_line * im.height), dtype=numpy.uint8)
+        bgrx = raw.reshape(im.height, im.bytes_per_line // 4, 4)[:, :im.width]
+        return bgrx[:, :, 2::-1].copy()  # BGRX -> RGB
+    finally:
+        lib.XDestroyImage(img)
 
 
 def colour_pixels(img, rgb, tol=40, step=4):
@@ -434,7 +476,7 @@ def sample_cpu(pids, seconds):
 def start_title1_in_player(a, display):
     """Starts the player on disc A and plays title 1 through main menu button 1."""
     proc = subprocess.Popen([a.player, os.path.join(a.discs, "A")], stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
+                            stderr=open(a.stderr_file, "w") if a.stderr_file else subprocess.DEVNULL)
     t0 = now()
     if wait_colour(display, DISC_COLOURS["A_menu"], 20000, t0, 15, proc) is None:
         return proc, "the main menu never showed"
@@ -474,6 +516,7 @@ def cmd_cpu_mem(a):
             if who == "mpv" and not have_mpv:
                 continue
             if who == "velmora":
+                a.stderr_file = tempfile.mktemp(prefix="velmora-bench-player.", suffix=".log")
                 proc, err = start_title1_in_player(a, display)
             else:
                 proc = subprocess.Popen(["mpv", "--no-config", "--really-quiet", "--vo=x11", "--ao=pulse",
@@ -504,7 +547,14 @@ def cmd_cpu_mem(a):
             sink = subprocess.run(["pactl", "list", "short", "sink-inputs"], capture_output=True,
                                   text=True).stdout.strip()
             stop(proc)
-            res[who].append({"cpu": cpu[proc.pid], "xvfb_cpu": cpu.get(xpid), "rss_mb": hwm / 1024.0,
+            decode_errors = 0
+            if who == "velmora":
+                with open(a.stderr_file, errors="replace") as f:
+                    decode_errors = sum(1 for line in f if "error decoding" in line or "invalid" in line)
+                os.unlink(a.stderr_file)
+                if decode_errors:
+                    say("velmora logged %d decoder error lines while playing" % decode_errors)
+            res[who].append({"decode_errors": decode_errors, "cpu": cpu[proc.pid], "xvfb_cpu": cpu.get(xpid), "rss_mb": hwm / 1024.0,
                              "sound": bool(sink), "alive": alive, "moving": moving > 200,
                              "picture": picture})
             if moving <= 200:
@@ -518,6 +568,7 @@ def cmd_cpu_mem(a):
                         "rss_mb": max(r["rss_mb"] for r in res[who]),
                         "sound": all(r["sound"] for r in res[who]),
                         "moving": all(r["moving"] and r["alive"] for r in res[who]),
+                        "decode_errors": sum(r["decode_errors"] for r in res[who]),
                         "picture": "%dx%d" % res[who][-1]["picture"] if res[who][-1]["picture"] else "?"}
     o, m = out.get("velmora"), out.get("mpv")
     if not o:
@@ -525,10 +576,10 @@ def cmd_cpu_mem(a):
         emit({"measure": "play_cpu_memory", "met": False, "error": "; ".join(notes)})
         return 0
     say("CPU while playing disc A title 1 at 1x, video window 611x412 under Xvfb (mpv --geometry=611x412), sound to a null sink (%s, picture %s), "
-        "%d s after 1 s, median of %d: ours %.1f %% of a core (X server %.1f %%, picture %s) vs mpv %s -> ratio %s (targets <= mpv: %s, <= 20 %%: %s)"
+        "%d s after 1 s, median of %d: ours %.1f %% of a core (X server %.1f %%, picture %s, %d decoder error lines logged) vs mpv %s -> ratio %s (targets <= mpv: %s, <= 20 %%: %s)"
         % ("sound stream seen" if o["sound"] else "NO sound stream seen",
            "moving" if o["moving"] else "FROZEN or exited", a.seconds, len(res["velmora"]), o["cpu"],
-           o["xvfb_cpu"] or 0, o["picture"],
+           o["xvfb_cpu"] or 0, o["picture"], o["decode_errors"],
            ("%.1f %% (X server %.1f %%, picture %s)" % (m["cpu"], m["xvfb_cpu"] or 0, m["picture"])) if m else "skipped (mpv missing)",
            ratio(o["cpu"], m["cpu"]) if m else None, verdict(m is None or o["cpu"] <= m["cpu"]),
            verdict(o["cpu"] <= 20)))
@@ -538,7 +589,7 @@ def cmd_cpu_mem(a):
                             verdict(m is None or o["rss_mb"] <= m["rss_mb"]), verdict(o["rss_mb"] <= 150)))
     emit({"measure": "play_cpu", "seconds": a.seconds, "rounds": len(res["velmora"]), "cpu_percent": r1(o["cpu"]),
           "xvfb_cpu_percent": r1(o["xvfb_cpu"]), "sound_stream": o["sound"], "picture_moving": o["moving"],
-          "picture_on_screen": o["picture"], "reference_picture_on_screen": m["picture"] if m else None,
+          "picture_on_screen": o["picture"], "decoder_error_lines": o["decode_errors"], "reference_picture_on_screen": m["picture"] if m else None,
           "reference": "mpv --vo=x11 --geometry=611x412" if m else "mpv skipped",
           "reference_cpu_percent": r1(m["cpu"]) if m else None, "reference_xvfb_cpu_percent": r1(m["xvfb_cpu"]) if m else None,
           "ratio": ratio(o["cpu"], m["cpu"]) if m else None, "budget_percent": 20,
@@ -581,6 +632,7 @@ def main():
         p.add_argument("--rounds", type=int, default=2)
         p.add_argument("--seconds", type=float, default=15)
         p.add_argument("--xvfb-pid")
+        p.set_defaults(stderr_file=None)
     a = ap.parse_args()
     return {"decode": cmd_decode, "seek": cmd_seek, "probe-start": cmd_probe_start, "player-start": cmd_player_start,
             "cpu-mem": cmd_cpu_mem}[a.cmd](a)
