@@ -132,6 +132,14 @@ if [ "$needs_x" -eq 1 ]; then
     sleep 0.1
   done
   [ -S "$XDG_RUNTIME_DIR/pulse/native" ] || echo "bench: PulseAudio did not start: sound goes nowhere" >&2
+  if [ -n "${BENCH_KEEP_SINK_AWAKE:-}" ]; then
+    # As scripts/test does: an idle null sink holds a new stream's first
+    # writes back; a silent low-latency stream keeps it awake (off by default:
+    # it is not what a desktop's sound card does, and it costs CPU).
+    pacat --latency-msec=20 /dev/zero >"$scratch/pacat.log" 2>&1 &
+    pids+=($!)
+    echo "bench: null sink kept awake by a silent stream (BENCH_KEEP_SINK_AWAKE)" >&2
+  fi
   sleep 0.5
 
   if wants engine; then
