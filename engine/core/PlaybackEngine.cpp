@@ -4,10 +4,14 @@
 #include "engine/TimeCode.h"
 #include "engine/audio/AudioPlayer.h"
 #include "engine/core/PlaybackPipeline.h"
+#include "engine/core/SubpictureCompositor.h"
+#include "engine/spu/DriveEject.h"
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/VideoSurface.h"
 
+#include <QFile>
 #include <QLoggingCategory>
+#include <sys/stat.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -137,6 +141,7 @@ void PlaybackEngine::stopPipeline()
         // both: they are left alive on purpose (a leak, not a crash or a hang).
         qCWarning(lcEngine, "the disc does not answer; its navigator is left behind");
         (void)m_pipeline.release();
+        (void)m_overlay.release();
         (void)m_navigator.release();
         m_navigatorUsed = false;
         m_state = State::Closed;
@@ -197,13 +202,17 @@ void PlaybackEngine::Render(int mode)
 
 void PlaybackEngine::Play()
 {
-    if (m_pipeline && m_state == State::Paused) {
-        m_pipeline->setPaused(false);
+    if (m_pipeline && (m_state == State::Paused || m_state == State::Playing)) {
+        if (!m_pipeline->speed().isNormal()) {
+            // Back to normal speed with sound, from the picture on screen.
+            m_pipeline->setSpeed(ScanSpeed::normal());
+            m_minSerial = m_pipeline->currentSerial();
+        }
+        if (m_state == State::Paused)
+            m_pipeline->setPaused(false);
         m_state = State::Playing;
         return;
     }
-    if (m_pipeline && m_state == State::Playing)
-        return;
     if (m_state == State::Ended || m_navigatorUsed) {
         // Start over from the disc's first-play program (or resume from a
         // bare Stop) on a fresh navigator: opening is cheap, and no state of
@@ -216,12 +225,16 @@ void PlaybackEngine::Play()
 
     const int generation = ++m_generation;
     m_minSerial = 0;
+    m_overlay = std::make_unique<core::SubpictureCompositor>();
     auto pipeline = std::make_unique<core::PlaybackPipeline>(
         *m_navigator, m_surface.data(), m_audio.get(), core::PlaybackPipeline::Options{},
         [this, generation](const PipelineEvent &event) {
             QMetaObject::invokeMethod(
                 this, [this, generation, event] { onPipelineEvent(generation, event); }, Qt::QueuedConnection);
         });
+    pipeline->setOverlay(m_overlay.get());
+    pipeline->setShowSubtitles(m_showSubtitles);
+    pipeline->selectSubpictureStream(m_subpictureChoice);
     if (m_audioChoice >= 0)
         pipeline->selectAudioStream(m_audioChoice);
     if (m_resumeTitle > 0) {
@@ -293,20 +306,33 @@ void PlaybackEngine::PlayAtTime(const QString &timeCode)
     }
 }
 
+void PlaybackEngine::scan(bool forwards, double speed)
+{
+    const auto direction = forwards ? ScanSpeed::Direction::Forward : ScanSpeed::Direction::Backward;
+    const std::optional<ScanSpeed> scanSpeed = ScanSpeed::from(direction, speed);
+    if (!scanSpeed)
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No scanning at %1 times normal speed").arg(speed));
+    if (scanSpeed->isNormal()) {
+        Play();
+        return;
+    }
+    auto &pipeline = requirePipeline(forwards ? "PlayForwards" : "PlayBackwards");
+    pipeline.setSpeed(*scanSpeed);
+    m_minSerial = pipeline.currentSerial();
+    if (m_state == State::Paused) {
+        pipeline.setPaused(false);
+        m_state = State::Playing;
+    }
+}
+
 void PlaybackEngine::PlayBackwards(double speed)
 {
-    requirePipeline("PlayBackwards");
-    throw EngineError(ErrorCode::NotAllowed, QStringLiteral("Scanning backwards at %1x is not available").arg(speed));
+    scan(false, speed);
 }
 
 void PlaybackEngine::PlayForwards(double speed)
 {
-    if (speed == 1.0) {
-        Play();
-        return;
-    }
-    requirePipeline("PlayForwards");
-    throw EngineError(ErrorCode::NotAllowed, QStringLiteral("Scanning forwards at %1x is not available").arg(speed));
+    scan(true, speed);
 }
 
 void PlaybackEngine::PlayNextChapter()
@@ -334,7 +360,19 @@ void PlaybackEngine::ShowMenu(int menu)
 
 void PlaybackEngine::Eject()
 {
-    throw EngineError(ErrorCode::NotAllowed, QStringLiteral("Eject is not available"));
+    const QString drive = m_directory.isEmpty() ? defaultDrive() : m_directory;
+    struct stat info {};
+    const bool isDrive = !drive.isEmpty() && ::stat(QFile::encodeName(drive).constData(), &info) == 0 && S_ISBLK(info.st_mode);
+    if (!isDrive) {
+        // A folder, an image or no drive at all: refused, and playback goes on untouched.
+        ejectDrive(drive);
+        throw EngineError(ErrorCode::DeviceError, QStringLiteral("%1 is not a drive").arg(drive));
+    }
+    // The drive in use: stop and let go of the disc first, or it may refuse.
+    if (m_pipeline)
+        Stop();
+    closeSource();
+    ejectDrive(drive);
 }
 
 // ---------------------------------------------------------------------------
@@ -401,58 +439,41 @@ QString PlaybackEngine::TimeCodeToText(std::int32_t timeCode)
 // ---------------------------------------------------------------------------
 // Streams (of the title on screen)
 
-namespace {
-const nav::TitleInfo *titleOrThrow(const nav::DvdNavigator *navigator, int title)
+StreamSummary PlaybackEngine::streams() const
 {
-    const nav::TitleInfo *info = navigator ? navigator->info().title(title) : nullptr;
-    if (!info)
-        throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Not playing a title"));
-    return info;
+    if (!m_pipeline || m_state == State::Ended)
+        return {};
+    return m_pipeline->streams();
 }
-} // namespace
 
 int PlaybackEngine::AudioStreamCount()
 {
-    const nav::TitleInfo *info = m_navigator ? m_navigator->info().title(currentTitleNumber()) : nullptr;
-    return info ? int(info->audio.size()) : 0;
+    return streams().audioStreamCount();
 }
 
 bool PlaybackEngine::AudioStreamEnabled(int stream)
 {
-    const nav::TitleInfo *info = titleOrThrow(m_navigator.get(), currentTitleNumber());
-    if (stream < 0 || stream >= info->audio.size())
-        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No audio stream %1").arg(stream));
-    return true;
+    return streams().audioStreamEnabled(stream);
 }
 
 QString PlaybackEngine::GetAudioLanguage(int stream)
 {
-    const nav::TitleInfo *info = titleOrThrow(m_navigator.get(), currentTitleNumber());
-    if (stream < 0 || stream >= info->audio.size())
-        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No audio stream %1").arg(stream));
-    return info->audio[stream].language;
+    return streams().audioLanguage(stream);
 }
 
 int PlaybackEngine::SubpictureStreamCount()
 {
-    const nav::TitleInfo *info = m_navigator ? m_navigator->info().title(currentTitleNumber()) : nullptr;
-    return info ? int(info->subpictures.size()) : 0;
+    return streams().subpictureStreamCount();
 }
 
 bool PlaybackEngine::SubpictureStreamEnabled(int stream)
 {
-    const nav::TitleInfo *info = titleOrThrow(m_navigator.get(), currentTitleNumber());
-    if (stream < 0 || stream >= info->subpictures.size())
-        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No subpicture stream %1").arg(stream));
-    return true;
+    return streams().subpictureStreamEnabled(stream);
 }
 
 QString PlaybackEngine::GetSubpictureLanguage(int stream)
 {
-    const nav::TitleInfo *info = titleOrThrow(m_navigator.get(), currentTitleNumber());
-    if (stream < 0 || stream >= info->subpictures.size())
-        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No subpicture stream %1").arg(stream));
-    return info->subpictures[stream].language;
+    return streams().subpictureLanguage(stream);
 }
 
 void PlaybackEngine::SelectAudioStream(int stream)
@@ -478,9 +499,12 @@ void PlaybackEngine::SelectAudioStream(int stream)
 
 void PlaybackEngine::SelectSubpictureStream(int stream)
 {
-    if (stream < -1 || stream > 31)
+    const int count = streams().subpictureStreamCount();
+    if (stream < -1 || stream > 31 || (count > 0 && stream >= count))
         throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("No subpicture stream %1").arg(stream));
     m_subpictureChoice = stream;
+    if (m_pipeline)
+        m_pipeline->selectSubpictureStream(stream);
 }
 
 // ---------------------------------------------------------------------------
@@ -516,6 +540,8 @@ bool PlaybackEngine::ShowSubtitles() const
 void PlaybackEngine::setShowSubtitles(bool show)
 {
     m_showSubtitles = show;
+    if (m_pipeline)
+        m_pipeline->setShowSubtitles(show);
 }
 
 bool PlaybackEngine::Mute() const
@@ -543,8 +569,13 @@ void PlaybackEngine::Move(int left, int top, int width, int height)
 
 void PlaybackEngine::SetFocus()
 {
-    if (m_surface)
-        m_surface->setFocus(Qt::OtherFocusReason);
+    if (!m_surface)
+        return;
+    // The video window comes back in front (in full screen the panel may cover it).
+    QWidget *window = m_surface->window();
+    window->raise();
+    window->activateWindow();
+    m_surface->setFocus(Qt::OtherFocusReason);
 }
 
 void PlaybackEngine::PlayTitle(int title)

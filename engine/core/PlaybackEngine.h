@@ -27,6 +27,7 @@
 // engine stops playback first; destroying the surface first stops it too.
 
 #include "engine/DvdEngine.h"
+#include "engine/spu/StreamSummary.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -37,7 +38,7 @@ namespace velmora {
 class AudioPlayer;
 namespace nav { class DvdNavigator; }
 namespace video { class VideoSurface; }
-namespace core { class PlaybackPipeline; struct PipelineEvent; }
+namespace core { class PlaybackPipeline; class SubpictureCompositor; struct PipelineEvent; }
 
 class PlaybackEngine : public DvdEngine
 {
@@ -108,6 +109,9 @@ private:
     // The title the user sees (0 in menus or stopped) and its frame rate.
     int currentTitleNumber() const;
     core::PlaybackPipeline &requirePipeline(const char *what);
+    void scan(bool forwards, double speed);
+    // The streams of what is on screen (empty when nothing plays).
+    StreamSummary streams() const;
 
     void checkNavigator();
     // A libdvdnav call this long means the disc loops inside the library.
@@ -118,6 +122,7 @@ private:
     QString m_directory;
     std::unique_ptr<nav::DvdNavigator> m_navigator;
     std::unique_ptr<AudioPlayer> m_audio;
+    std::unique_ptr<core::SubpictureCompositor> m_overlay; // used by m_pipeline's video thread
     std::unique_ptr<core::PlaybackPipeline> m_pipeline;
     State m_state = State::Closed;
     bool m_navigatorUsed = false;  // a pipeline ran on m_navigator: its VM is not at the start

@@ -4,6 +4,8 @@
 #include "engine/audio/AudioPlayer.h"
 #include "engine/core/PictureOverlay.h"
 #include "engine/demux/PsDemuxer.h"
+#include "engine/spu/ButtonHighlight.h"
+#include "engine/spu/SubpictureTimeline.h"
 #include "engine/video/FrameScaler.h"
 #include "engine/video/VideoDecoder.h"
 #include "engine/video/VideoOutput.h"
@@ -60,6 +62,14 @@ constexpr auto AudioStartWait = 600ms;
 // Seeks decode from the unit before the target: the unit at the target may
 // open with pictures that refer to the one before it.
 constexpr std::int64_t SeekLeadTicks = 90000 / 2;
+// A key-frame scan that runs into the title's end plays this much of it
+// normally, so the title ends (and its command after it runs) as on a disc played through.
+constexpr std::int64_t ScanEndPlayTicks = 90000;
+
+std::int64_t wallTicks()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count() * 9 / 100;
+}
 
 std::int64_t ticksSince(Clock::time_point t)
 {
@@ -82,11 +92,14 @@ struct NavUnit
     int titleSet = 0;
     int domain = 0;
     pci_t pci{};
+    std::shared_ptr<const StreamSummary> streams; // the program chain's streams
+    int navigatorSubpicture = -1;     // physical stream the navigator shows, -1 none
 };
 
 struct VideoItem
 {
-    enum class Kind { Data, Unit, Subpicture, Clut, Drain } kind = Kind::Data;
+    // Repaint: draw the picture on screen again (the highlight changed).
+    enum class Kind { Data, Unit, Subpicture, Clut, Drain, Repaint } kind = Kind::Data;
     int serial = 0;                   // the flush generation it was read under
     std::vector<std::uint8_t> bytes;
     std::int64_t pts = -1;            // timeline, -1 for none
@@ -247,13 +260,16 @@ void PlaybackPipeline::report(PipelineEvent event)
 // ---------------------------------------------------------------------------
 // Navigation commands (control thread)
 
-void PlaybackPipeline::flushLocked(std::int64_t target90k)
+void PlaybackPipeline::flushLocked(std::int64_t target90k, ScanSpeed speed)
 {
     int serial = 0;
+    if (speed.playsEveryFrame())
+        m_scanPlan.reset();
     {
         std::lock_guard lock(m_stateMutex);
         serial = ++m_serial;
         m_seekTarget = target90k;
+        m_speed = speed;
         m_ownJump = true;
         m_shown.valid = false;
         m_shownUnit.reset();
@@ -270,6 +286,10 @@ void PlaybackPipeline::jump(const char *what, F &&call, std::int64_t target90k)
 {
     auto lock = lockNavigator();
     dvdnav_t *nav = m_navigator.handle();
+    // libdvdnav keeps a pending still across a jump (the new place would
+    // open with the old still): let it go first.
+    if (m_inStill)
+        dvdnav_still_skip(nav);
     if (call(nav) != DVDNAV_STATUS_OK)
         throw EngineError(ErrorCode::NotAllowed, QStringLiteral("%1: %2").arg(QLatin1String(what), m_navigator.lastError()));
     flushLocked(target90k);
@@ -321,7 +341,6 @@ bool PlaybackPipeline::titleOnScreenLocked(int *title, int *chapter) const
 void PlaybackPipeline::playAtTime(std::int64_t target90k)
 {
     auto lock = lockNavigator();
-    dvdnav_t *nav = m_navigator.handle();
     int title = 0;
     int chapter = 0;
     if (!titleOnScreenLocked(&title, &chapter))
@@ -329,6 +348,12 @@ void PlaybackPipeline::playAtTime(std::int64_t target90k)
     const nav::TitleInfo *info = m_navigator.info().title(title);
     if (!info || target90k < 0 || target90k >= info->duration90k)
         throw EngineError(ErrorCode::TimeOutOfRange, QStringLiteral("The time is past the end of the title"));
+    seekLocked(title, target90k, ScanSpeed::normal());
+}
+
+void PlaybackPipeline::seekLocked(int title, std::int64_t target90k, ScanSpeed speed)
+{
+    dvdnav_t *nav = m_navigator.handle();
     const std::uint64_t searchAt = std::uint64_t(std::max<std::int64_t>(0, target90k - SeekLeadTicks));
     int navTitle = 0;
     int navChapter = 0;
@@ -341,7 +366,7 @@ void PlaybackPipeline::playAtTime(std::int64_t target90k)
     }
     if (dvdnav_time_search(nav, searchAt) != DVDNAV_STATUS_OK)
         throw EngineError(ErrorCode::TimeOutOfRange, QStringLiteral("Time search: %1").arg(m_navigator.lastError()));
-    flushLocked(target90k);
+    flushLocked(target90k, speed);
 }
 
 void PlaybackPipeline::nextChapter()
@@ -388,6 +413,57 @@ void PlaybackPipeline::selectAudioStream(int logical)
     m_audioChoice = logical;
 }
 
+ScanSpeed PlaybackPipeline::speed() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_speed;
+}
+
+StreamSummary PlaybackPipeline::streams() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_shownStreams;
+}
+
+void PlaybackPipeline::setSpeed(ScanSpeed speed)
+{
+    auto lock = lockNavigator();
+    int title = 0;
+    int chapter = 0;
+    const bool inTitle = titleOnScreenLocked(&title, &chapter);
+    if (!inTitle && !speed.isNormal())
+        throw EngineError(ErrorCode::NotInTitle, QStringLiteral("Scanning needs a title"));
+    const ShownPosition now = shown();
+    const nav::TitleInfo *info = m_navigator.info().title(title);
+    std::int64_t position = 0;
+    if (now.valid && now.title == title) {
+        position = now.titleTime90k;
+    } else {
+        // Nothing shown since the last seek: go on from where it aims.
+        std::lock_guard state(m_stateMutex);
+        position = std::max<std::int64_t>(0, m_seekTarget);
+    }
+    if (info)
+        position = std::clamp<std::int64_t>(position, 0, std::max<std::int64_t>(0, info->duration90k - 1));
+    if (!inTitle || !info) {
+        // Normal speed outside a title: nothing to restart.
+        m_scanPlan.reset();
+        std::lock_guard state(m_stateMutex);
+        m_speed = speed;
+        return;
+    }
+    if (!speed.playsEveryFrame()) {
+        flushLocked(-1, speed); // the navigation thread takes the first step at once
+        // The plan's end stops short of the title's last unit, which plays normally.
+        m_scanPlan.emplace(speed, position, std::max<std::int64_t>(0, info->duration90k - ScanEndPlayTicks), wallTicks());
+        m_scanTitle = title;
+        return;
+    }
+    // Every frame at the new rate from the picture on screen; sound queued
+    // for the old one goes with the flush.
+    seekLocked(title, position, speed);
+}
+
 // ---------------------------------------------------------------------------
 // Menu buttons (control thread)
 
@@ -412,7 +488,26 @@ bool PlaybackPipeline::selectButtonAt(int x, int y)
         unit = m_shownUnit;
     }
     // Outside every button libdvdnav fails (with a misleading "Bad VM state."): nothing happens.
-    return withShownPci(unit, [&](pci_t *pci) { return dvdnav_mouse_select(m_navigator.handle(), pci, x, y); });
+    if (!unit || buttonAt(unit->pci, x, y) == 0)
+        return false;
+    if (!withShownPci(unit, [&](pci_t *pci) { return dvdnav_mouse_select(m_navigator.handle(), pci, x, y); }))
+        return false;
+    highlightChangedLocked();
+    return true;
+}
+
+void PlaybackPipeline::highlightChangedLocked()
+{
+    int32_t button = 0;
+    if (dvdnav_get_current_highlight(m_navigator.handle(), &button) != DVDNAV_STATUS_OK)
+        button = 0;
+    if (m_highlightButton.exchange(button) == button)
+        return;
+    // A still menu shows no new picture: have the one on screen drawn again.
+    VideoItem item;
+    item.kind = VideoItem::Kind::Repaint;
+    item.serial = currentSerial();
+    m_videoQueue->push(item, item.serial, 0, false, 0ms);
 }
 
 bool PlaybackPipeline::moveButtonSelection(ButtonMove move)
@@ -424,7 +519,7 @@ bool PlaybackPipeline::moveButtonSelection(ButtonMove move)
         unit = m_shownUnit;
     }
     dvdnav_t *nav = m_navigator.handle();
-    return withShownPci(unit, [&](pci_t *pci) {
+    const bool moved = withShownPci(unit, [&](pci_t *pci) {
         switch (move) {
         case ButtonMove::Up: return dvdnav_upper_button_select(nav, pci);
         case ButtonMove::Down: return dvdnav_lower_button_select(nav, pci);
@@ -433,6 +528,9 @@ bool PlaybackPipeline::moveButtonSelection(ButtonMove move)
         }
         return DVDNAV_STATUS_ERR;
     });
+    if (moved)
+        highlightChangedLocked();
+    return moved;
 }
 
 bool PlaybackPipeline::activateButtonAt(int x, int y)
@@ -445,6 +543,8 @@ bool PlaybackPipeline::activateButtonAt(int x, int y)
             return false; // this NAV packet's button has run already
         unit = m_shownUnit;
     }
+    if (!unit || buttonAt(unit->pci, x, y) == 0)
+        return false; // a click outside every button does nothing
     if (!withShownPci(unit, [&](pci_t *pci) { return dvdnav_mouse_activate(m_navigator.handle(), pci, x, y); }))
         return false;
     {
@@ -510,6 +610,17 @@ struct PlaybackPipeline::NavState
     int framesPerSecond = 25;
     int titleSet = 0;
     int noDataEvents = 0;
+    // The program chain's streams, read again at every event that may change them.
+    std::shared_ptr<const StreamSummary> streams = std::make_shared<const StreamSummary>();
+    int navigatorSubpicture = -1;
+    // Speed of this serial; a key-frame scan reads one unit per step.
+    ScanSpeed speed = ScanSpeed::normal();
+    bool keyFrames() const { return !speed.playsEveryFrame(); }
+    bool soundOn() const { return speed.soundOn(); }
+    bool scanStepDue = false;          // take the next step before reading on
+    bool scanUnitSeen = false;         // the step's NAV packet has come
+    bool scanUnitRead = false;         // ... and all of its unit: show it, then wait
+    Clock::time_point nextStepAt;
 
     std::int64_t toTimeline(std::int64_t pts) const { return pts < 0 ? -1 : pts + offset; }
     std::int64_t titleTimeOf(std::int64_t timeline) const
@@ -578,6 +689,49 @@ bool PlaybackPipeline::drainVideo(int serial)
            && !m_stopRequested && m_serial == serial;
 }
 
+void PlaybackPipeline::scanStepLocked(NavState &s)
+{
+    if (!m_scanPlan)
+        return;
+    s.nextStepAt = Clock::now() + std::chrono::microseconds(KeyFrameScan::kPictureInterval * 100 / 9);
+    int title = 0;
+    int chapter = 0;
+    if (!currentTitleLocked(&title, &chapter) || title != m_scanTitle) {
+        endScanLocked(s, -1); // the disc has moved on by itself
+        return;
+    }
+    const KeyFrameScan::Target target = m_scanPlan->next(wallTicks());
+    const nav::TitleInfo *info = m_navigator.info().title(title);
+    if (target.edge == KeyFrameScan::Edge::Start) {
+        endScanLocked(s, 0);
+        return;
+    }
+    if (target.edge == KeyFrameScan::Edge::End) {
+        endScanLocked(s, info ? std::max<std::int64_t>(0, info->duration90k - ScanEndPlayTicks) : -1);
+        return;
+    }
+    if (dvdnav_time_search(m_navigator.handle(), std::uint64_t(target.position)) != DVDNAV_STATUS_OK) {
+        qCInfo(lcPipeline, "scan: time search failed: %s", qPrintable(m_navigator.lastError()));
+        endScanLocked(s, -1);
+        return;
+    }
+    flushLocked(-1, s.speed);
+}
+
+void PlaybackPipeline::endScanLocked(NavState &, std::int64_t target90k)
+{
+    m_scanPlan.reset();
+    if (target90k >= 0) {
+        try {
+            seekLocked(m_scanTitle, target90k, ScanSpeed::normal());
+            return;
+        } catch (const EngineError &e) {
+            qCInfo(lcPipeline, "scan: cannot play on at the edge: %s", qPrintable(e.message()));
+        }
+    }
+    flushLocked(-1);
+}
+
 void PlaybackPipeline::navLoop()
 {
     NavState s;
@@ -598,21 +752,45 @@ void PlaybackPipeline::navLoop()
         bool audioChanged = false;
         int wantedPhysical = -1;
         int wantedFormat = -1;
+        if (s.scanUnitRead) {
+            // A key-frame scan has read its step's unit: show it, then wait for the next step.
+            s.scanUnitRead = false;
+            drainVideo(s.serial);
+            std::unique_lock lock(m_stateMutex);
+            while (!m_stopRequested && m_serial == s.serial && (m_paused.load() || Clock::now() < s.nextStepAt))
+                m_command.wait_for(lock, 20ms);
+            s.scanStepDue = true;
+        }
         {
             std::lock_guard navLock(m_navMutex);
-            {
+            const auto takeSerial = [&] {
                 std::lock_guard lock(m_stateMutex);
                 if (m_stopRequested)
-                    return;
+                    return false;
                 serial = m_serial;
                 if (serial != s.serial) {
                     newSerial = true;
                     s.seekTarget = m_seekTarget;
+                    s.speed = m_speed;
+                    s.scanStepDue = s.keyFrames();
+                    s.scanUnitSeen = false;
+                    s.scanUnitRead = false;
                 }
+                return true;
+            };
+            if (!takeSerial())
+                return;
+            if (s.keyFrames() && s.scanStepDue) {
+                s.scanStepDue = false;
+                scanStepLocked(s);
+                if (!takeSerial())
+                    return;
+                s.scanStepDue = false;
             }
             m_navCallSince = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
             status = dvdnav_get_next_block(nav, block.data(), &event, &length);
             m_navCallSince = 0;
+            m_inStill = status == DVDNAV_STATUS_OK && event == DVDNAV_STILL_FRAME;
             if (status == DVDNAV_STATUS_OK) {
                 switch (event) {
                 case DVDNAV_NAV_PACKET: {
@@ -627,6 +805,17 @@ void PlaybackPipeline::navLoop()
                         unit->chapter = c;
                     }
                     unit->domain = dvdnav_is_domain_vts(nav) ? DVD_DOMAIN_VTSTitle : DVD_DOMAIN_VMGM;
+                    if (buttonCount(unit->pci) > 0) {
+                        // An invalid current button is repaired to the first valid one.
+                        int32_t current = 0;
+                        if (dvdnav_get_current_highlight(nav, &current) != DVDNAV_STATUS_OK)
+                            current = 0;
+                        const int repaired = repairButton(unit->pci, current);
+                        if (repaired != current && repaired > 0
+                            && dvdnav_button_select(nav, &unit->pci, repaired) == DVDNAV_STATUS_OK)
+                            current = repaired;
+                        m_highlightButton = current;
+                    }
                     freshUnit = unit;
                     break;
                 }
@@ -672,6 +861,17 @@ void PlaybackPipeline::navLoop()
                     break;
                 default:
                     break;
+                }
+                if (event == DVDNAV_VTS_CHANGE || event == DVDNAV_CELL_CHANGE || event == DVDNAV_AUDIO_STREAM_CHANGE
+                    || event == DVDNAV_SPU_STREAM_CHANGE) {
+                    // The program chain (or its stream choice) may have changed.
+                    StreamSummary summary = StreamSummary::read(nav);
+                    if (summary != *s.streams)
+                        s.streams = std::make_shared<const StreamSummary>(std::move(summary));
+                    const ActiveSubpicture active = activeSubpicture(dvdnav_get_active_spu_stream(nav));
+                    // A menu's buttons live in its one subpicture stream.
+                    s.navigatorSubpicture = active.physical >= 0 ? active.physical
+                                            : dvdnav_is_domain_vts(nav) ? -1 : 0;
                 }
             }
         }
@@ -748,7 +948,7 @@ void PlaybackPipeline::navLoop()
                     break;
                 }
                 case demux::StreamType::Subpicture: {
-                    if (!m_overlay)
+                    if (!m_overlay || s.keyFrames())
                         break;
                     VideoItem item;
                     item.kind = VideoItem::Kind::Subpicture;
@@ -762,7 +962,7 @@ void PlaybackPipeline::navLoop()
                 case demux::StreamType::Dts:
                 case demux::StreamType::Lpcm:
                 case demux::StreamType::MpegAudio: {
-                    if (!m_audio || pkt.type != s.audioType || pkt.id != s.audioPhysical)
+                    if (!m_audio || !s.soundOn() || pkt.type != s.audioType || pkt.id != s.audioPhysical)
                         break;
                     const std::int64_t timeline = s.toTimeline(pkt.pts);
                     // After a seek, sound before the first picture shown is not heard.
@@ -796,6 +996,15 @@ void PlaybackPipeline::navLoop()
             auto unit = freshUnit;
             if (!unit)
                 break;
+            if (s.keyFrames()) {
+                if (s.scanUnitSeen) {
+                    s.scanUnitRead = true; // the step's unit is complete
+                    break;
+                }
+                s.scanUnitSeen = true;
+            }
+            unit->streams = s.streams;
+            unit->navigatorSubpicture = s.navigatorSubpicture;
             const std::int64_t startPtm = unit->pci.pci_gi.vobu_s_ptm;
             const std::int64_t endPtm = unit->pci.pci_gi.vobu_e_ptm;
             if (!s.haveLastEnd || startPtm != s.lastEndPtm) {
@@ -820,6 +1029,13 @@ void PlaybackPipeline::navLoop()
             break;
         }
         case DVDNAV_STILL_FRAME: {
+            if (s.keyFrames()) {
+                // Scanning passes stills by.
+                std::lock_guard navLock(m_navMutex);
+                dvdnav_still_skip(nav);
+                s.scanUnitRead = true;
+                break;
+            }
             const auto *still = reinterpret_cast<const dvdnav_still_event_t *>(block.data());
             const int seconds = still->length;
             if (m_audio)
@@ -908,7 +1124,44 @@ struct PlaybackPipeline::VideoState
     bool anchored = false;
     std::int64_t anchorPts = 0;
     Clock::time_point anchorAt;
+    ScanSpeed speed = ScanSpeed::normal(); // of this serial
+    bool keyPictureShown = false;     // key-frame scan: the serial's one picture is out
+    StreamSummary shownStreams;
+    // The picture on screen before anything was drawn over it, to draw again
+    // when only the highlight changes (kept only where there are buttons).
+    QImage clean;
+    video::VideoPicture lastPicture;
+    OverlayFrame lastFrame;
+    std::shared_ptr<const NavUnit> lastFrameUnit;
+
+    double rate() const { return speed.playsEveryFrame() ? speed.speed() : 1.0; }
+    std::int64_t systemTicksSince(Clock::time_point t) const { return std::int64_t(double(ticksSince(t)) * rate()); }
 };
+
+OverlayFrame PlaybackPipeline::overlayFrame(const std::shared_ptr<const NavUnit> &unit, QSize codedSize, bool wide,
+                                            std::int64_t pts, ScanSpeed speed) const
+{
+    OverlayFrame frame;
+    frame.codedSize = codedSize;
+    frame.wide = wide;
+    frame.pts90k = pts;
+    frame.showSubtitles = m_showSubtitles.load();
+    frame.subpicturesOn = speed.subpicturesOn();
+    if (!unit)
+        return frame;
+    frame.subpictureStream = unit->navigatorSubpicture;
+    const int choice = m_subpictureChoice.load();
+    if (unit->title > 0 && choice >= 0 && unit->streams && choice < unit->streams->subpictureStreamCount()
+        && unit->streams->subpictureStreamEnabled(choice))
+        frame.subpictureStream = unit->streams->subpicture(choice).physical & 0x1F;
+    if (buttonCount(unit->pci) > 0) {
+        frame.pci = &unit->pci;
+        frame.button = m_highlightButton.load();
+        std::lock_guard lock(m_stateMutex);
+        frame.activated = m_activatedUnit == unit;
+    }
+    return frame;
+}
 
 void PlaybackPipeline::videoLoop()
 {
@@ -942,7 +1195,7 @@ void PlaybackPipeline::videoLoop()
         }
         if (!v.anchored)
             return -1;
-        return v.anchorPts + ticksSince(v.anchorAt);
+        return v.anchorPts + v.systemTicksSince(v.anchorAt);
     };
 
     const auto onFrame = [&](const AVFrame *frame) {
@@ -968,8 +1221,15 @@ void PlaybackPipeline::videoLoop()
                 return; // decoded only to reach the target picture
             v.target = -1;
         }
+        const bool keyFrames = !v.speed.playsEveryFrame();
+        if (keyFrames) {
+            // One picture per step of the scan, shown at once.
+            if (v.keyPictureShown)
+                return;
+            v.keyPictureShown = true;
+        }
 
-        if (m_options.paced) {
+        if (m_options.paced && !keyFrames) {
             std::int64_t now = clockNow();
             if (v.reanchor || now < 0 || pts - now > 5 * 90000) {
                 // Nothing to follow yet (or a clock far off after a still): start here.
@@ -1026,13 +1286,16 @@ void PlaybackPipeline::videoLoop()
         picture.timeline90k = pts;
         picture.title = unit ? unit->title : 0;
         picture.wide = wide;
-        if (m_overlay && unit && unit.get() != v.lastShownUnit)
-            m_overlay->unitShown(unit->pci, unit->timelineStart);
         const QSize size = m_video ? m_video->pictureSize(display) : QSize();
         if (!size.isEmpty()) {
             picture.image = scaler.scale(frame, size);
-            if (m_overlay && !picture.image.isNull())
-                m_overlay->paint(picture.image, QSize(frame->width, frame->height), pts);
+            if (m_overlay && !picture.image.isNull()) {
+                v.lastFrame = overlayFrame(unit, picture.codedSize, wide, pts, v.speed);
+                v.lastFrameUnit = unit;
+                v.lastPicture = picture;
+                v.clean = v.lastFrame.pci ? picture.image : QImage(); // shared, not copied
+                m_overlay->paint(picture.image, v.lastFrame);
+            }
             if (!picture.image.isNull())
                 m_video->present(picture);
         }
@@ -1060,7 +1323,13 @@ void PlaybackPipeline::videoLoop()
         v.firstAfterFlush = false;
         if (firstPicture)
             report(PipelineEvent{PipelineEvent::Kind::FirstPicture, title, chapter, titleTime, fpsShown, 0, {}, v.serial});
-        if (unit && (title != v.shownTitle || (unit->titleSet != v.shownTitleSet))) {
+        const bool streamsChanged = unit && unit->streams && *unit->streams != v.shownStreams;
+        if (streamsChanged) {
+            v.shownStreams = *unit->streams;
+            std::lock_guard lock(m_stateMutex);
+            m_shownStreams = v.shownStreams;
+        }
+        if (unit && (title != v.shownTitle || unit->titleSet != v.shownTitleSet || streamsChanged)) {
             const bool titleChanged = title != v.shownTitle;
             v.shownTitle = title;
             v.shownTitleSet = unit->titleSet;
@@ -1091,12 +1360,14 @@ void PlaybackPipeline::videoLoop()
             continue;
         int serial = 0;
         std::int64_t target = -1;
+        ScanSpeed speed = ScanSpeed::normal();
         {
             std::lock_guard lock(m_stateMutex);
             if (m_stopRequested)
                 return;
             serial = m_serial;
             target = m_seekTarget;
+            speed = m_speed;
         }
         // Popped just before a flush: it belongs to what was playing before.
         if (item->serial != serial)
@@ -1110,7 +1381,12 @@ void PlaybackPipeline::videoLoop()
             v.firstAfterFlush = true;
             v.reanchor = true;
             v.anchored = false;
+            v.speed = speed;
+            v.keyPictureShown = false;
+            v.clean = QImage();
+            v.lastFrameUnit.reset();
             decoder->reset();
+            decoder->setKeyFramesOnly(!speed.playsEveryFrame());
             if (m_overlay)
                 m_overlay->reset();
         }
@@ -1133,6 +1409,17 @@ void PlaybackPipeline::videoLoop()
                 std::uint32_t clut[16];
                 std::copy_n(reinterpret_cast<const std::uint32_t *>(item->bytes.data()), 16, clut);
                 m_overlay->colourTable(clut);
+            }
+            break;
+        case VideoItem::Kind::Repaint:
+            if (m_overlay && !v.clean.isNull() && m_video) {
+                // The same picture with the highlight as it is now.
+                v.lastFrame = overlayFrame(v.lastFrameUnit, v.lastFrame.codedSize, v.lastFrame.wide,
+                                           v.lastFrame.pts90k, v.speed);
+                video::VideoPicture picture = v.lastPicture;
+                picture.image = v.clean;
+                m_overlay->paint(picture.image, v.lastFrame);
+                m_video->present(picture);
             }
             break;
         case VideoItem::Kind::Drain:

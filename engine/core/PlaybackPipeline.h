@@ -28,7 +28,10 @@
 // the overlay; they must outlive the pipeline (stop() is enough).
 
 #include "engine/core/BoundedQueue.h"
+#include "engine/core/PictureOverlay.h"
 #include "engine/nav/DvdNavigator.h"
+#include "engine/spu/ScanPlan.h"
+#include "engine/spu/StreamSummary.h"
 
 #include <QString>
 #include <atomic>
@@ -38,6 +41,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace velmora {
@@ -47,7 +51,6 @@ namespace video { class VideoOutput; }
 
 namespace velmora::core {
 
-class PictureOverlay;
 struct VideoItem;
 struct NavUnit;
 
@@ -140,6 +143,23 @@ public:
     void menuCall(int menu);
     // The logical audio stream to play; -1: the navigator's choice.
     void selectAudioStream(int logical);
+    // The logical subpicture stream to show in titles; -1: the navigator's
+    // choice. Takes effect with the next picture.
+    void selectSubpictureStream(int logical) { m_subpictureChoice = logical; }
+    // Ordinary subtitles shown (forced subpictures show either way).
+    void setShowSubtitles(bool show) { m_showSubtitles = show; }
+
+    // ---- scanning: control thread ----
+    // Normal speed, every frame at 0.5 or 2 times (no sound), or key frames
+    // only (forward 4 and up, every backward speed): the navigation thread
+    // then searches the title step by step, at least KeyFrameScan's four
+    // pictures a second. Changing speed goes on from the picture on screen.
+    // Throws NotInTitle for any speed but normal outside a title. A key-frame
+    // scan that reaches the title's start plays on normally from there; one
+    // that reaches its end plays the last unit normally, so the disc's own
+    // command after the title runs.
+    void setSpeed(ScanSpeed speed);
+    ScanSpeed speed() const;
 
     // ---- menu buttons: control thread ----
     // They work on the NAV packet of the unit on screen (not the one the
@@ -154,6 +174,8 @@ public:
     bool activateSelectedButton();
     // The highlighted button number (1-based), 0 when none.
     int currentButton() const;
+    // The streams of the title or menu on screen (empty before the first picture).
+    StreamSummary streams() const;
 
     // ---- any thread ----
     // Bumped by every flush; events of an older serial describe what was
@@ -179,7 +201,8 @@ private:
     void videoLoop();
     // Control thread, navigation lock held: start a new serial; the video
     // thread hides pictures before target (title time, -1 for none).
-    void flushLocked(std::int64_t target90k);
+    // The new serial plays at speed (a key-frame speed keeps the scan plan).
+    void flushLocked(std::int64_t target90k, ScanSpeed speed = ScanSpeed::normal());
     // Navigation lock held: the title and chapter the navigator is in; false outside titles.
     bool currentTitleLocked(int *title, int *chapter) const;
     // Navigation lock held: the title and chapter on screen, else the navigator's.
@@ -194,6 +217,20 @@ private:
     bool waitForCommand(int serial, int timeoutMs);
     void report(PipelineEvent event);
     template <class F> void jump(const char *what, F &&call, std::int64_t target90k);
+    // Navigation lock held: plays the title from target (90 kHz title time).
+    void seekLocked(int title, std::int64_t target90k, ScanSpeed speed);
+    // Navigation thread, navigation lock held: one step of a key-frame scan
+    // (a time search and a flush), or its end at an edge of the title.
+    void scanStepLocked(NavState &s);
+    // Navigation thread, navigation lock held: back to normal speed; seeks
+    // to target first when it is not negative.
+    void endScanLocked(NavState &s, std::int64_t target90k);
+    // Control thread, navigation lock held: remembers the navigator's
+    // highlighted button and has the picture on screen drawn again with it.
+    void highlightChangedLocked();
+    // Video thread: what to draw over a picture of this unit.
+    OverlayFrame overlayFrame(const std::shared_ptr<const NavUnit> &unit, QSize codedSize, bool wide,
+                              std::int64_t pts, ScanSpeed speed) const;
     // Control thread: the navigation lock, or EngineError(DeviceError) when
     // the navigator does not answer within NavigatorAnswerMs.
     std::unique_lock<std::mutex> lockNavigator() const;
@@ -211,6 +248,9 @@ private:
     // trust across threads) and the fields below it.
     mutable std::mutex m_navMutex;
     int m_audioChoice = -1;       // logical audio stream chosen by the user, -1 none
+    std::optional<KeyFrameScan> m_scanPlan; // the key-frame scan under way
+    int m_scanTitle = 0;          // the title it scans
+    bool m_inStill = false;       // the navigator's last event was a still
 
     // m_stateMutex guards the fields below; m_command is signalled on every
     // flush, stop, and when the video thread acknowledges a drain.
@@ -221,6 +261,8 @@ private:
     std::condition_variable m_command;
     int m_serial = 0;
     std::int64_t m_seekTarget = -1;   // title time to show first, for m_serial
+    ScanSpeed m_speed = ScanSpeed::normal(); // the speed of m_serial
+    StreamSummary m_shownStreams;     // the streams of the unit on screen
     bool m_ownJump = false;           // the next HOP_CHANNEL is a jump we flushed for
     bool m_stopRequested = false;
     int m_drainRequested = 0;         // id of the last drain marker sent
@@ -229,6 +271,9 @@ private:
 
     std::unique_ptr<BoundedQueue<VideoItem>> m_videoQueue;
     std::atomic<bool> m_paused{false};
+    std::atomic<int> m_subpictureChoice{-1};  // logical, -1: the navigator's
+    std::atomic<bool> m_showSubtitles{true};
+    std::atomic<int> m_highlightButton{0};    // the navigator's highlighted button, 0 none
     std::atomic<bool> m_ended{false};
     std::atomic<int> m_framesShown{0};
     std::atomic<int> m_framesDropped{0};

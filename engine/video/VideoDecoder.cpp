@@ -239,6 +239,11 @@ void VideoDecoder::drain(const FrameSink &sink)
     d.parser.reset(av_parser_init(AV_CODEC_ID_MPEG2VIDEO));
 }
 
+void VideoDecoder::setKeyFramesOnly(bool only)
+{
+    m_impl->context->skip_frame = only ? AVDISCARD_NONKEY : AVDISCARD_DEFAULT;
+}
+
 void VideoDecoder::reset()
 {
     Impl &d = *m_impl;

@@ -47,6 +47,8 @@ public:
     void drain(const FrameSink &sink);
     // Drops everything held back (after a jump).
     void reset();
+    // Decodes intra-coded pictures only and skips the rest (key-frame scans).
+    void setKeyFramesOnly(bool only);
 
     int decodedFrames() const { return m_decodedFrames; }
     int errorCount() const { return m_errors; }

@@ -7,6 +7,7 @@
 #include "engine/audio/WavFileOutput.h"
 #include "engine/core/PlaybackEngine.h"
 #include "engine/core/PlaybackPipeline.h"
+#include "engine/core/SubpictureCompositor.h"
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/PngFrameSink.h"
 #include "engine/video/VideoSurface.h"
@@ -952,6 +953,257 @@ private slots:
         stopTimer.start();
         engine->Stop();
         QVERIFY2(stopTimer.elapsed() < 200, qPrintable(QString::number(stopTimer.elapsed())));
+    }
+
+    // ---- scanning ----
+
+    void scanningMovesAtTheAskedSpeed()
+    {
+        REQUIRE_DISCS();
+        QWidget host;
+        auto *engine = static_cast<PlaybackEngine *>(createPlaybackEngine(&host));
+        QSignalSpy notify(engine, &DvdEngine::DVDNotify);
+        engine->setDVDDirectory(discA());
+        engine->PlayTitle(1);
+        QTRY_COMPARE_WITH_TIMEOUT(engine->CurrentTitle(), 1, 5000);
+        // Title times notified over `ms` of wall time, with when they came.
+        const auto sample = [&](int ms) {
+            notify.clear();
+            std::vector<std::pair<double, double>> times;
+            QElapsedTimer wall;
+            wall.start();
+            while (wall.elapsed() < ms) {
+                QTest::qWait(10);
+                for (const auto &args : notify)
+                    if (args[0].toInt() == DvdEngine::CurrentTime)
+                        times.emplace_back(wall.elapsed() / 1000.0,
+                                           TimeCode::fromPacked(std::int32_t(args[1].toLongLong())).toSeconds(25));
+                notify.clear();
+            }
+            return times;
+        };
+        const auto rate = [](const std::vector<std::pair<double, double>> &t) {
+            return t.size() < 2 ? 0.0 : (t.back().second - t.front().second) / (t.back().first - t.front().first);
+        };
+
+        engine->PlayAtTime(QStringLiteral("00:00:02:00"));
+        QTest::qWait(300);
+        engine->PlayForwards(8);
+        auto times = sample(2000);
+        QVERIFY2(times.size() >= 7, qPrintable(QString::number(times.size()))); // at least 4 pictures a second
+        QVERIFY2(std::abs(rate(times) - 8) < 2.5, qPrintable(QString::number(rate(times))));
+
+        engine->PlayAtTime(QStringLiteral("00:00:30:00"));
+        QTest::qWait(300);
+        engine->PlayBackwards(4);
+        times = sample(1500);
+        QVERIFY2(times.size() >= 5, qPrintable(QString::number(times.size())));
+        QVERIFY2(std::abs(rate(times) + 4) < 1.5, qPrintable(QString::number(rate(times))));
+
+        engine->Play();
+        times = sample(1500);
+        QVERIFY2(std::abs(rate(times) - 1) < 0.4, qPrintable(QString::number(rate(times))));
+
+        // Every frame at half and double speed.
+        engine->PlayForwards(2);
+        times = sample(1500);
+        QVERIFY2(std::abs(rate(times) - 2) < 0.6, qPrintable(QString::number(rate(times))));
+
+        for (double bad : {3.0, 0.0, -8.0, 64.0}) {
+            try {
+                engine->PlayForwards(bad);
+                QFAIL(qPrintable(QString::number(bad)));
+            } catch (const EngineError &e) {
+                QCOMPARE(e.code(), ErrorCode::InvalidArgument);
+            }
+        }
+        QVERIFY_THROWS_EXCEPTION(EngineError, engine->PlayBackwards(1.5));
+
+        // Backwards into the title's start: normal play from there.
+        engine->PlayAtTime(QStringLiteral("00:00:06:00"));
+        engine->PlayBackwards(16);
+        QTest::qWait(1500);
+        times = sample(1500);
+        QVERIFY2(!times.empty() && times.front().second < 4.0, qPrintable(QString::number(times.empty() ? -1 : times.front().second)));
+        QVERIFY2(std::abs(rate(times) - 1) < 0.4, qPrintable(QString::number(rate(times))));
+
+        // Forwards past the end: the title's own command (back to the main menu) runs.
+        QSignalSpy titles(engine, &DvdEngine::DVDNotify);
+        engine->PlayForwards(32);
+        QTRY_VERIFY_WITH_TIMEOUT(engine->CurrentTitle() == 0, 6000);
+        engine->Stop();
+    }
+
+    // ---- subpictures and highlights ----
+
+    void subtitlesShowWhereAskedFor_data()
+    {
+        QTest::addColumn<bool>("show");
+        QTest::addColumn<int>("stream");
+        QTest::newRow("English on") << true << -1;
+        QTest::newRow("off") << false << -1;
+        QTest::newRow("German on") << true << 1;
+    }
+    void subtitlesShowWhereAskedFor()
+    {
+        REQUIRE_DISCS();
+        QFETCH(bool, show);
+        QFETCH(int, stream);
+        QTemporaryDir dir;
+        video::PngFrameSink png(dir.path(), 1000);
+        png.setTitleFilter(1);
+        core::SubpictureCompositor overlay;
+        Run run(discA(), false, &png);
+        QVERIFY(run.pipeline);
+        run.pipeline->setOverlay(&overlay);
+        run.pipeline->setShowSubtitles(show);
+        run.pipeline->selectSubpictureStream(stream);
+        run.pipeline->playTitle(1);
+        run.pipeline->start();
+        QTRY_VERIFY_WITH_TIMEOUT(png.written().size() >= 21, 30000);
+        run.pipeline->stop();
+
+        // Subtitle pixels in the subtitle rows: white text (English) or yellow (German).
+        const auto subtitlePixels = [&](const QImage &image) {
+            int count = 0;
+            for (int y = 481; y <= 523; ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const QRgb c = image.pixel(x, y);
+                    const bool bright = qRed(c) > 200 && qGreen(c) > 200;
+                    count += stream == 1 ? bright && qBlue(c) < 100 : bright && qBlue(c) > 200;
+                }
+            return count;
+        };
+        for (const auto &w : png.written()) {
+            const std::int64_t intoChapter = w.titleMs % 10000;
+            const int pixels = subtitlePixels(QImage(w.path));
+            if (show && intoChapter >= 2000 && intoChapter <= 8000)
+                QVERIFY2(pixels > 100, qPrintable(QStringLiteral("%1 ms: %2").arg(w.titleMs).arg(pixels)));
+            else if (!show || intoChapter == 0)
+                QVERIFY2(pixels == 0, qPrintable(QStringLiteral("%1 ms: %2").arg(w.titleMs).arg(pixels)));
+        }
+        QCOMPARE(overlay.damagedUnits(), 0);
+    }
+
+    void mainMenuShowsTheHighlightedButton()
+    {
+        REQUIRE_DISCS();
+        core::SubpictureCompositor overlay;
+        Run run(discA(), true);
+        QVERIFY(run.pipeline);
+        run.pipeline->setOverlay(&overlay);
+        run.pipeline->start();
+        QTRY_VERIFY_WITH_TIMEOUT(run.pipeline->shown().valid && run.pipeline->currentButton() == 1, 5000);
+        // The frame of a button: yellow just inside the top of its rectangle (x 200-520).
+        const auto lit = [&](int button) {
+            const QImage image = run.output.last();
+            const int top = 180 + 90 * (button - 1);
+            int yellow = 0;
+            for (int x = 220 * 768 / 720; x < 500 * 768 / 720; ++x) {
+                const QRgb c = image.pixel(x, top + 3);
+                yellow += qRed(c) > 180 && qGreen(c) > 180 && qBlue(c) < 100;
+            }
+            return yellow > 200;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(lit(1), 3000);
+        QVERIFY(!lit(2) && !lit(3));
+        // The still menu is drawn again when the pointer selects another button.
+        QVERIFY(run.pipeline->selectButtonAt(360, 300));
+        QTRY_VERIFY_WITH_TIMEOUT(lit(2) && !lit(1), 1000);
+        run.output.last().save(QDir::temp().filePath("velmora-main-menu.png"));
+    }
+
+    // ---- streams ----
+
+    void streamsOfTheTitleOnScreen()
+    {
+        REQUIRE_DISCS();
+        QWidget host;
+        auto *engine = static_cast<PlaybackEngine *>(createPlaybackEngine(&host));
+        QSignalSpy info(engine, &DvdEngine::TitleInfoChanged);
+        engine->setDVDDirectory(discA());
+        QCOMPARE(engine->AudioStreamCount(), 0);
+        engine->Play();
+        // The main menu: one stream of each.
+        QTRY_COMPARE_WITH_TIMEOUT(engine->AudioStreamCount(), 1, 5000);
+        QCOMPARE(engine->SubpictureStreamCount(), 1);
+        QTest::qWait(1500); // into the menu's still
+        info.clear();
+        engine->PlayTitle(1);
+        QTRY_COMPARE_WITH_TIMEOUT(engine->AudioStreamCount(), 2, 5000);
+        QVERIFY(info.count() >= 1);
+        QCOMPARE(engine->GetAudioLanguage(0), QStringLiteral("English"));
+        QCOMPARE(engine->GetAudioLanguage(1), QStringLiteral("French"));
+        QVERIFY(engine->AudioStreamEnabled(1));
+        QCOMPARE(engine->SubpictureStreamCount(), 2);
+        QCOMPARE(engine->GetSubpictureLanguage(0), QStringLiteral("English"));
+        QCOMPARE(engine->GetSubpictureLanguage(1), QStringLiteral("German"));
+        QVERIFY(engine->SubpictureStreamEnabled(0));
+        for (const auto &call : std::vector<std::function<void()>>{
+                 [&] { engine->GetAudioLanguage(2); }, [&] { engine->SubpictureStreamEnabled(-1); },
+                 [&] { engine->SelectSubpictureStream(2); }}) {
+            try {
+                call();
+                QFAIL("a stream outside the count");
+            } catch (const EngineError &e) {
+                QCOMPARE(e.code(), ErrorCode::InvalidArgument);
+            }
+        }
+        engine->SelectSubpictureStream(1);
+        engine->Stop();
+        QCOMPARE(engine->AudioStreamCount(), 0);
+    }
+
+    void selectingTheFrenchStreamSwitchesTheSound()
+    {
+        REQUIRE_DISCS();
+        QTemporaryDir dir;
+        const QString wav = dir.filePath("out.wav");
+        {
+            Run run(discA(), true, nullptr, wav);
+            QVERIFY(run.pipeline);
+            run.pipeline->playTitle(1);
+            run.pipeline->start();
+            QTRY_VERIFY_WITH_TIMEOUT(run.pipeline->shown().titleTime90k > 2 * 90000, 10000);
+            // As the engine does: the new stream from the picture on screen.
+            run.pipeline->selectAudioStream(1);
+            run.pipeline->playAtTime(run.pipeline->shown().titleTime90k);
+            QTRY_VERIFY_WITH_TIMEOUT(run.pipeline->shown().titleTime90k > 5 * 90000, 10000);
+        }
+        const auto left = readWavLeft(wav);
+        QVERIFY2(left.size() > 48000 * 4, qPrintable(QString::number(left.size())));
+        // The last second is the steady French tone.
+        const double f = toneFrequency(left, left.size() - 48000, 48000);
+        QVERIFY2(std::abs(f - 440.0) < 440.0 * 0.03, qPrintable(QString::number(f)));
+    }
+
+    // ---- eject ----
+
+    void ejectRefusesFoldersAndImages()
+    {
+        REQUIRE_DISCS();
+        QWidget host;
+        auto *engine = static_cast<PlaybackEngine *>(createPlaybackEngine(&host));
+        engine->setDVDDirectory(discB());
+        engine->Play();
+        QTRY_COMPARE_WITH_TIMEOUT(engine->CurrentTitle(), 1, 5000);
+        try {
+            engine->Eject();
+            QFAIL("a folder ejected");
+        } catch (const EngineError &e) {
+            QCOMPARE(e.code(), ErrorCode::DeviceError);
+        }
+        QVERIFY(engine->isPlaying()); // a refused eject leaves playback alone
+        engine->Stop();
+        engine->setDVDDirectory(isoA());
+        QVERIFY_THROWS_EXCEPTION(EngineError, engine->Eject());
+        engine->setDVDDirectory(QDir::temp().filePath("no-such-drive-here"));
+        try {
+            engine->Eject();
+            QFAIL("a missing drive ejected");
+        } catch (const EngineError &e) {
+            QCOMPARE(e.code(), ErrorCode::NoDisc);
+        }
     }
 
     // Last: it leaves a thread spinning inside libdvdnav for the rest of the run.
