@@ -127,7 +127,13 @@ bool AudioPlayer::submit(const AudioPacket &packet, std::chrono::milliseconds ma
     if (flushCount != m_decoderFlushCount) {
         m_decoder->reset();
         m_decoderFlushCount = flushCount;
+        m_pending.clear();
     }
+    // Sound of the previous packet first. Until it is queued this packet is
+    // not touched: a caller that offers it again must not feed the codec the
+    // same bytes twice (its parser would see a broken stream).
+    if (!deliverPending(maxWait))
+        return false;
     m_decoded.clear();
     m_decoder->decode(packet, m_decoded);
     if (m_decoder->errorCount() != m_decoderErrorsSeen) {
@@ -135,9 +141,26 @@ bool AudioPlayer::submit(const AudioPacket &packet, std::chrono::milliseconds ma
         m_decodeErrors += m_decoder->errorCount() - m_decoderErrorsSeen;
         m_decoderErrorsSeen = m_decoder->errorCount();
     }
-    for (AudioChunk &chunk : m_decoded) {
-        if (!enqueue(std::move(chunk), maxWait))
+    for (AudioChunk &chunk : m_decoded)
+        m_pending.push_back(std::move(chunk));
+    deliverPending(maxWait);
+    return true;
+}
+
+bool AudioPlayer::deliverPending(std::chrono::milliseconds maxWait)
+{
+    while (!m_pending.empty()) {
+        AudioChunk &chunk = m_pending.front();
+        const int serial = chunk.serial;
+        if (!enqueue(std::move(chunk), maxWait)) {
+            std::lock_guard lock(m_mutex);
+            if (!m_running || serial != m_serial) {
+                m_pending.clear();
+                return true;
+            }
             return false;
+        }
+        m_pending.pop_front();
     }
     return true;
 }
@@ -157,8 +180,11 @@ void AudioPlayer::endOfStream(std::chrono::milliseconds maxWait)
         // Flushed since the last packet: what the decoder holds is stale.
         m_decoder->reset();
         m_decoderFlushCount = flushCount;
+        m_pending.clear();
         return;
     }
+    if (!deliverPending(maxWait))
+        return;
     m_decoded.clear();
     m_decoder->finish(m_decoded, serial);
     for (AudioChunk &chunk : m_decoded) {

@@ -97,9 +97,13 @@ public:
     // Chooses the stream to decode; a new decoder starts afresh. Throws
     // EngineError(NoDecoder) when libavcodec cannot decode that codec.
     void setFormat(const AudioFormat &format);
-    // Decodes the packet and queues its sound. Returns false when it was
-    // dropped: no format set, stopped, a serial that is not the current one,
-    // or still no room after maxWait.
+    // Decodes the packet and queues its sound. Returns true when the packet
+    // was taken (decoded; sound the queue had no room for waits inside the
+    // player and goes first on the next call). Returns false when it was not
+    // taken: no format set, stopped, a serial that is not the current one,
+    // or sound of an earlier packet still waiting for room after maxWait.
+    // A packet refused for want of room may be offered again: it has not
+    // been decoded, so its bytes never reach the codec twice.
     bool submit(const AudioPacket &packet,
                 std::chrono::milliseconds maxWait = std::chrono::milliseconds::max());
     // No more packets for a while (a still, a WAIT, the end of the title):
@@ -148,6 +152,9 @@ private:
     void publishPosition(std::int64_t writtenFrames, std::int64_t delayFrames);
     std::int64_t extrapolatedLocked(SteadyClock::time_point now) const;
     std::int64_t capacityFrames() const;
+    // Moves m_pending into the queue; false while some of it still waits for
+    // room. Stale sound (an old serial, a stopped player) is dropped.
+    bool deliverPending(std::chrono::milliseconds maxWait);
 
     const Options m_options;
 
@@ -156,6 +163,7 @@ private:
     int m_decoderFlushCount = 0; // m_flushCount when the decoder last started afresh
     int m_decoderErrorsSeen = 0;
     std::vector<AudioChunk> m_decoded; // scratch, reused between packets
+    std::deque<AudioChunk> m_pending;  // decoded, waiting for room in the queue
 
     // ---- the audio thread's while it runs; the control thread's otherwise ----
     std::unique_ptr<AudioOutput> m_output;

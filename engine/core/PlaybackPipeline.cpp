@@ -528,9 +528,20 @@ bool PlaybackPipeline::moveButtonSelection(ButtonMove move)
         }
         return DVDNAV_STATUS_ERR;
     });
-    if (moved)
-        highlightChangedLocked();
-    return moved;
+    if (!moved)
+        return false;
+    highlightChangedLocked();
+    // A button in auto-action mode runs its command as soon as it is
+    // selected: libdvdnav has done so, and this NAV packet is spent.
+    const int button = m_highlightButton.load();
+    if (button >= 1 && button <= buttonCount(unit->pci) && unit->pci.hli.btnit[button - 1].auto_action_mode == 1) {
+        {
+            std::lock_guard state(m_stateMutex);
+            m_activatedUnit = unit;
+        }
+        flushLocked(-1);
+    }
+    return true;
 }
 
 bool PlaybackPipeline::activateButtonAt(int x, int y)

@@ -4,13 +4,13 @@
 // picture.
 //
 // The presenter calls set() for every picture it shows (with what
-// SubpictureTimeline::at() and MenuButtons::highlight() give) and, when it
-// returns true, repaints; paintEvent calls paint(). Rendering happens only
+// SubpictureTimeline::at() gives and the highlighted button's ButtonArea),
+// then paint() onto the picture or the surface. Rendering happens only
 // when the subpicture, the highlight or the colour table changed, so moving
 // the pointer inside a button or playing on under a still subtitle costs a
 // comparison, not a render.
 //
-// UI-thread object (it paints); not thread-safe.
+// One owner (the engine's video thread); not thread-safe.
 
 #include "engine/spu/ButtonHighlight.h"
 #include "engine/spu/SubpictureDecoder.h"

@@ -1,8 +1,8 @@
 // Menu buttons of hand-made NAV packets (areas, colours, hit testing, repair,
-// the highlighted overlay) and the surface-to-picture mapping.
+// the highlighted overlay) and the surface-to-picture mapping. Working the
+// buttons on a disc is tested with the engine (tests/engine).
 
 #include "engine/spu/ButtonHighlight.h"
-#include "engine/spu/MenuButtons.h"
 #include "engine/spu/SubpictureOverlay.h"
 #include "engine/spu/SurfaceMapping.h"
 #include "tests/engine_spu/SpuTestUnits.h"
@@ -42,30 +42,6 @@ pci_t makePci(std::initializer_list<ButtonBox> buttons = {{200, 180, 519, 239, 1
     return pci;
 }
 
-// Records the calls; moves follow the packet's up/down/left/right links.
-class FakeNavigator final : public ButtonNavigator
-{
-public:
-    int current = 0;
-    QStringList calls;
-    int currentButton() override { return current; }
-    bool selectButton(pci_t &, int button) override { return record("select", button); }
-    bool activateButton(pci_t &, int button) override { return record("activate", button); }
-    bool moveSelection(pci_t &pci, MenuKey key) override
-    {
-        const btni_t &b = pci.hli.btnit[current - 1];
-        return record("move", int(key == MenuKey::Up ? b.up : key == MenuKey::Down ? b.down : key == MenuKey::Left ? b.left : b.right));
-    }
-
-private:
-    bool record(const char *what, int button)
-    {
-        calls << QStringLiteral("%1 %2").arg(QLatin1String(what)).arg(button);
-        current = button;
-        return true;
-    }
-};
-
 } // namespace
 
 class TestButtons : public QObject
@@ -77,7 +53,6 @@ private slots:
     void findsTheButtonUnderAPoint_data();
     void findsTheButtonUnderAPoint();
     void highlightsPixelsInsideTheButton();
-    void worksTheMenu();
     void placesThePicture_data();
     void placesThePicture();
     void mapsPointsAndRectangles();
@@ -168,47 +143,6 @@ void TestButtons::highlightsPixelsInsideTheButton()
     button.hasColours = true;
     button.rect = QRect(600, 400, 50, 50);
     QCOMPARE(renderHighlighted(*menu, table, button), plain);
-}
-
-void TestButtons::worksTheMenu()
-{
-    FakeNavigator navigator;
-    MenuButtons menu(navigator);
-    pci_t pci = makePci();
-    pci.hli.btnit[0].down = 2;
-    pci.hli.btnit[1].down = 3;
-    pci.hli.btnit[2].auto_action_mode = 1;
-    pci.pci_gi.nv_pck_lbn = 100;
-
-    menu.showPacket(pci); // nothing selected yet: repaired to button 1
-    QVERIFY(menu.pointerMoved(QPoint(300, 300)));   // onto button 2
-    QVERIFY(!menu.pointerMoved(QPoint(310, 300)));  // still 2: no call
-    QVERIFY(!menu.pointerMoved(QPoint(10, 10)));    // off every button: 2 stays lit
-    QVERIFY(!menu.pointerMoved(std::nullopt));
-    QCOMPARE(menu.highlight()->button, 2);
-    QCOMPARE(menu.highlight()->colour, (SubpictureNibbles{6, 7, 8, 9}));
-    QVERIFY(!menu.clicked(QPoint(10, 10)));
-    QVERIFY(menu.clicked(QPoint(300, 200)));        // button 1
-    QCOMPARE(menu.highlight()->colour, (SubpictureNibbles{2, 3, 4, 5})); // pressed
-
-    // The packet is spent, also when a looping menu shows it again.
-    QVERIFY(!menu.pointerMoved(QPoint(300, 300)));
-    QVERIFY(!menu.keyPressed(MenuKey::Activate));
-    menu.showPacket(pci);
-    QVERIFY(!menu.clicked(QPoint(300, 300)));
-
-    pci.pci_gi.nv_pck_lbn = 101;
-    menu.showPacket(pci);
-    QVERIFY(menu.keyPressed(MenuKey::Down));        // 1 -> 2
-    QVERIFY(menu.keyPressed(MenuKey::Down));        // 2 -> 3, which acts on selection
-    QVERIFY(!menu.keyPressed(MenuKey::Activate));
-    pci.pci_gi.nv_pck_lbn = 102;
-    menu.showPacket(pci);
-    QVERIFY(menu.keyPressed(MenuKey::Activate));
-
-    QCOMPARE(navigator.calls, (QStringList{"select 1", "select 2", "activate 1", "move 2", "move 3", "activate 3"}));
-    menu.showPacket(makePci({}));
-    QVERIFY(!menu.hasButtons() && !menu.highlight() && !menu.clicked(QPoint(300, 200)));
 }
 
 void TestButtons::placesThePicture_data()
