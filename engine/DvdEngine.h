@@ -51,12 +51,22 @@ public:
     virtual void Stop() = 0;
     // Plays the current title from "hh:mm:ss:ff".
     virtual void PlayAtTime(const QString &timeCode) = 0;
-    // Scan at 0.5, 1, 2, 4, 8, 16 or 32 times normal speed.
+    // Scan at 0.5, 1, 2, 4, 8, 16 or 32 times normal speed (other speeds
+    // throw InvalidArgument; outside a title NotInTitle). Sound and
+    // subpictures are off at every speed but forward 1; time notifications
+    // go on. Forward 0.5 and 2 play every frame; faster, and backwards, show
+    // key frames only, at least four a second. Backwards into the title's
+    // start plays on normally from there; forwards past its end, the disc's
+    // own command after the title runs. Play returns to normal speed.
     virtual void PlayBackwards(double speed) = 0;
     virtual void PlayForwards(double speed) = 0;
     virtual void PlayNextChapter() = 0;
     virtual void PlayPrevChapter() = 0;
     virtual void ShowMenu(int menu) = 0;
+    // Stops playback and opens the tray of the drive in use (or the default
+    // drive). Throws, leaving playback alone, when the source is a folder or
+    // an image (DeviceError) or there is no drive (NoDisc); DeviceError when
+    // the drive refuses.
     virtual void Eject() = 0;
 
     // ---- Position and disc structure ----
@@ -68,6 +78,9 @@ public:
     virtual QString TimeCodeToText(std::int32_t timeCode) = 0;
 
     // ---- Streams ----
+    // Of the title or menu on screen (counts 0 when nothing plays); stream
+    // numbers outside the count throw InvalidArgument. Languages are English
+    // names, "Unknown" when the disc gives none.
     virtual int AudioStreamCount() = 0;
     virtual bool AudioStreamEnabled(int stream) = 0;
     virtual QString GetAudioLanguage(int stream) = 0;
@@ -92,6 +105,7 @@ public:
     virtual QWidget *surface() = 0;
     // Moves the surface inside its host, in pixels.
     virtual void Move(int left, int top, int width, int height) = 0;
+    // Gives the surface the keyboard focus and brings its window to the front.
     virtual void SetFocus() = 0;
 
 signals:

@@ -16,7 +16,11 @@
 // Time stamps on a DVD restart at every loop of a menu and jump at cell
 // boundaries; the navigation thread rebases them onto one continuous
 // timeline (90 kHz) before anything downstream sees them. Every seek, jump
-// and menu call flushes the queues under a new serial.
+// and menu call flushes the queues under a new serial, and each serial has
+// one speed: normal, every frame at 0.5 or 2 times on the system clock
+// without sound, or a key-frame scan, where the navigation thread searches
+// the title one step at a time (a flush per step) and the video thread
+// decodes only intra pictures and shows the first of each step at once.
 //
 // Threads: construct, start(), stop(), the navigation commands and
 // setPaused() on one control thread (the engine's UI thread). The read-only
