@@ -799,6 +799,7 @@ private slots:
         QTest::newRow("infinite still menu") << "menu";
         QTest::newRow("paused") << "paused";
         QTest::newRow("playing") << "playing";
+        QTest::newRow("scanning backwards") << "scanning";
         QTest::newRow("after the end") << "ended";
     }
     void stopIsPromptInEveryState()
@@ -818,6 +819,11 @@ private slots:
             QTest::qWait(300);
             engine->Pause();
             QTest::qWait(300);
+        } else if (state == "scanning") {
+            engine->PlayAtTime(QStringLiteral("00:00:15:00"));
+            QTest::qWait(300);
+            engine->PlayBackwards(2);
+            QTest::qWait(400);
         } else if (state == "ended") {
             engine->PlayAtTime(QStringLiteral("00:00:19:00"));
             QTRY_VERIFY_WITH_TIMEOUT(reset.count() >= 1, 5000);
