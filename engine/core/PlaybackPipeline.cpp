@@ -286,12 +286,11 @@ void PlaybackPipeline::jump(const char *what, F &&call, std::int64_t target90k)
 {
     auto lock = lockNavigator();
     dvdnav_t *nav = m_navigator.handle();
-    // libdvdnav keeps a pending still across a jump (the new place would
-    // open with the old still): let it go first.
-    if (m_inStill)
-        dvdnav_still_skip(nav);
     if (call(nav) != DVDNAV_STATUS_OK)
         throw EngineError(ErrorCode::NotAllowed, QStringLiteral("%1: %2").arg(QLatin1String(what), m_navigator.lastError()));
+    // libdvdnav keeps a pending still across a jump: the new place opens
+    // with the old still, which the navigation thread then passes by.
+    m_staleStill = m_inStill;
     flushLocked(target90k);
 }
 
@@ -802,6 +801,15 @@ void PlaybackPipeline::navLoop()
             status = dvdnav_get_next_block(nav, block.data(), &event, &length);
             m_navCallSince = 0;
             m_inStill = status == DVDNAV_STATUS_OK && event == DVDNAV_STILL_FRAME;
+            if (m_inStill && m_staleStill && (!s.unit || newSerial)) {
+                // The still of the place we jumped away from (no unit of
+                // the new place has come yet): not the new place's.
+                dvdnav_still_skip(nav);
+                m_inStill = false;
+                event = DVDNAV_NOP;
+            }
+            if (event == DVDNAV_NAV_PACKET)
+                m_staleStill = false;
             if (status == DVDNAV_STATUS_OK) {
                 switch (event) {
                 case DVDNAV_NAV_PACKET: {

@@ -426,6 +426,22 @@ private slots:
         run.pipeline->start();
         // The main menu: a still with three buttons, the first highlighted.
         QTRY_VERIFY_WITH_TIMEOUT(run.pipeline->shown().valid && run.pipeline->currentButton() == 1, 5000);
+        // From the still: the title menu (the main menu again) is reached, and
+        // its own still comes; a menu the disc lacks is refused and the
+        // still menu stays as it was.
+        QTest::qWait(1200);
+        run.pipeline->menuCall(2);
+        QTest::qWait(1500);
+        for (int menu : {3, 4, 7}) {
+            try {
+                run.pipeline->menuCall(menu);
+                QFAIL("a menu the main menu cannot reach");
+            } catch (const EngineError &e) {
+                QCOMPARE(e.code(), ErrorCode::NotAllowed);
+            }
+        }
+        QTest::qWait(300);
+        QCOMPARE(run.pipeline->shown().title, 0);
         QVERIFY(!run.pipeline->selectButtonAt(20, 20)); // outside every button: nothing
         QVERIFY(run.pipeline->selectButtonAt(360, 300));
         QCOMPARE(run.pipeline->currentButton(), 2);
