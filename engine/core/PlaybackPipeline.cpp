@@ -288,9 +288,10 @@ void PlaybackPipeline::jump(const char *what, F &&call, std::int64_t target90k)
     dvdnav_t *nav = m_navigator.handle();
     if (call(nav) != DVDNAV_STATUS_OK)
         throw EngineError(ErrorCode::NotAllowed, QStringLiteral("%1: %2").arg(QLatin1String(what), m_navigator.lastError()));
-    // libdvdnav keeps a pending still across a jump: the new place opens
-    // with the old still, which the navigation thread then passes by.
-    m_staleStill = m_inStill;
+    // libdvdnav keeps a pending still across a jump (also one it has not
+    // reported yet, at a cell's end): the new place opens with the old
+    // still, which the navigation thread then passes by.
+    m_staleStill = true;
     flushLocked(target90k);
 }
 

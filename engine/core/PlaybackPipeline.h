@@ -255,7 +255,7 @@ private:
     std::optional<KeyFrameScan> m_scanPlan; // the key-frame scan under way
     int m_scanTitle = 0;          // the title it scans
     bool m_inStill = false;       // the navigator's last event was a still
-    bool m_staleStill = false;    // jumped away from a still; its STILL_FRAME may come once more
+    bool m_staleStill = false;    // jumped: a still before the new place's first NAV packet is the old one
 
     // m_stateMutex guards the fields below; m_command is signalled on every
     // flush, stop, and when the video thread acknowledges a drain.
