@@ -172,13 +172,15 @@ void TestShortcutsX11::fastForward()
     // At 32 times normal speed chapter 1 (10 s) is over within a second.
     type(QStringLiteral("Next"));
     const bool scanned = waitFor([this] { return !near(picture(), Cyan); }, 4000);
-    // Stop, then play from the start. The keys go in separate ticks of the
+    // Stop, then play again at normal speed: the engine resumes where the
+    // scan stopped, in either chapter. The keys go in separate ticks of the
     // poll: within one tick Return (play) runs before Space (stop).
     type(QStringLiteral("space"));
-    QTest::qWait(1200);
+    QVERIFY2(waitForPicture(Qt::black), qPrintable("after Space: " + picture().name()));
     type(QStringLiteral("Return"));
     QVERIFY2(scanned, "Page Down did not scan forwards");
-    QVERIFY(waitForPicture(Cyan));
+    QVERIFY2(waitFor([this] { return near(picture(), Cyan) || near(picture(), Orange); }, 5000),
+             qPrintable("after Return: " + picture().name()));
 }
 
 void TestShortcutsX11::muteMirror()
