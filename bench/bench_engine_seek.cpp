@@ -9,6 +9,8 @@
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/VideoOutput.h"
 
+#include <dvdnav/dvdnav.h>
+
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -192,6 +194,29 @@ int main(int argc, char **argv)
         }
     }
     print(summary("next_chapter", skips, 100, 0, worstSkipOff));
+
+    // The disc's root menu from inside title 1 (on disc A the looping chapter
+    // menu) to its first picture, then back into the title.
+    std::vector<double> menus;
+    for (int i = 0; i < 20; ++i) {
+        Clock::time_point at;
+        std::int64_t landed = 0;
+        try {
+            out.arm(1, 0);
+            pipeline.playChapter(1, 1 + i % 4);
+            if (!out.wait(&at, &landed))
+                continue;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            out.arm(0, 0);
+            const auto t0 = Clock::now();
+            pipeline.menuCall(DVD_MENU_Root);
+            if (out.wait(&at, &landed))
+                menus.push_back(ms(at - t0));
+        } catch (const EngineError &e) {
+            std::fprintf(stderr, "root menu: %s\n", qPrintable(e.message()));
+        }
+    }
+    print(summary("show_menu", menus, 150, 0, -1));
     pipeline.stop();
     return 0;
 }
