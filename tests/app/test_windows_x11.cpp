@@ -12,6 +12,8 @@
 //
 // Skips without xdotool, xwininfo, the player binary or the authored disc.
 
+#include "tests/support/DesktopDriver.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -30,15 +32,8 @@
 
 namespace {
 
-QString run(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(10000);
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
-
-QString xdotool(const QStringList &args) { return run(QStringLiteral("xdotool"), args); }
+using velmora::testing::waitFor;
+using velmora::testing::xdotool;
 
 // Position (absolute) and size of a window, or of the frame around it;
 // null while it is not on screen.
@@ -48,24 +43,12 @@ QRect xwininfoRect(const QString &id, bool frame)
     if (frame)
         args.prepend(QStringLiteral("-frame"));
     QHash<QString, QString> info;
-    for (const QString &line : run(QStringLiteral("xwininfo"), args).split(u'\n'))
+    for (const QString &line : velmora::testing::runTool(QStringLiteral("xwininfo"), args).split(u'\n'))
         info.insert(line.section(u':', 0, 0).trimmed(), line.section(u':', 1).trimmed());
     if (info.value("Map State") != QLatin1String("IsViewable"))
         return {};
     return QRect(info.value("Absolute upper-left X").toInt(), info.value("Absolute upper-left Y").toInt(),
                  info.value("Width").toInt(), info.value("Height").toInt());
-}
-
-bool waitFor(const std::function<bool()> &condition, int ms = 3000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QTest::qWait(50);
-    }
-    return true;
 }
 
 QString text(const QRect &r)

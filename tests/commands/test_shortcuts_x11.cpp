@@ -5,6 +5,8 @@
 //
 // Skips without xdotool, xterm, the player binary or the authored disc.
 
+#include "tests/support/DesktopDriver.h"
+
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -18,25 +20,8 @@
 
 namespace {
 
-QString xdotool(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    p.waitForFinished(10000);
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
-
-bool waitFor(const std::function<bool()> &condition, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QTest::qWait(100);
-    }
-    return true;
-}
+using velmora::testing::waitFor;
+using velmora::testing::xdotool;
 
 bool near(QColor a, QColor b)
 {
