@@ -12,6 +12,7 @@
 #endif
 #ifdef VELMORA_HAVE_COMMANDS
 #include "commands/Commands.h"
+#include "commands/LaterStarts.h"
 #endif
 
 #include <QApplication>
@@ -53,6 +54,9 @@ int main(int argc, char *argv[])
         args.append(QString::fromLocal8Bit(argv[i]));
     if (const std::optional<int> status = velmora::handleCommandLine(args))
         return *status;
+    // One player per user: a running one takes this start's PATH.
+    if (const std::optional<int> status = velmora::handOverToRunningPlayer())
+        return *status;
 #endif
 
     QApplication app(argc, argv);
@@ -69,5 +73,8 @@ int main(int argc, char *argv[])
         QApplication::setWindowIcon(velmora::skn().icon());
     if (panel.isHidden())
         panel.show();
+#ifdef VELMORA_HAVE_COMMANDS
+    velmora::serveLaterStarts();
+#endif
     return app.exec();
 }

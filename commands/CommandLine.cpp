@@ -1,10 +1,9 @@
 #include "Commands.h"
 
-#include "services/FolderChooser.h"
+#include "OpenAndPlay.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QTimer>
 
@@ -21,26 +20,28 @@ void print(FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
-// The PATH of the command line until the application object exists.
-QString &pendingPath()
+// The PATH of the command line until the application object exists; "" is
+// the disc in the drive (dvd://).
+std::optional<QString> &pendingPath()
 {
-    static QString path;
+    static std::optional<QString> path;
     return path;
 }
 
-// As if chosen in the folder browser and confirmed: the chooser records the
-// path, rebuilds the video window and plays (and stays open with the path
-// when the engine refuses it). Runs once the windows are up and the event
-// loop runs.
+// The path as recorded for commandLinePath(); kept after the play is scheduled.
+std::optional<QString> &givenPath()
+{
+    static std::optional<QString> path;
+    return path;
+}
+
+// As if chosen in the folder browser and confirmed (openAndPlay). Runs once
+// the windows are up and the event loop runs.
 void schedulePlay()
 {
-    if (pendingPath().isEmpty() || !qApp)
+    if (!pendingPath() || !qApp)
         return;
-    QTimer::singleShot(0, qApp, [path = std::exchange(pendingPath(), QString())] {
-        SelectedFolder = path;
-        showDvdDirectoryForm(path);
-        dvdDirectoryForm().Command1_Click();
-    });
+    QTimer::singleShot(0, qApp, [path = *std::exchange(pendingPath(), std::nullopt)] { openAndPlay(path); });
 }
 
 } // namespace
@@ -58,12 +59,17 @@ std::optional<int> handleCommandLine(const QStringList &args)
         QCoreApplication::setApplicationVersion(QStringLiteral("0.1.0"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Velmora, a DVD player. Plays PATH when given, else waits for a disc or folder."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Velmora, a DVD player. Plays PATH when given, else waits for a disc or folder.\n"
+        "PATH is a DVD folder, its VIDEO_TS folder, a .IFO or .VOB file inside one, an ISO image,\n"
+        "a device such as /dev/sr0, or an address: dvd:///dev/sr0, dvd:// (the drive),\n"
+        "file:///path/with%20spaces.\n"
+        "When a player already runs for this user, PATH goes to it (it plays PATH and comes\n"
+        "to the front; without PATH it only comes to the front) and this command ends at once."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("PATH"),
-                                 QStringLiteral("A DVD folder, its VIDEO_TS folder, an ISO image or a device."),
+                                 QStringLiteral("A DVD folder, an ISO image, a device or a dvd:// or file:// address."),
                                  QStringLiteral("[PATH]"));
     auto usage = [&parser] {
         QString text = parser.helpText();
@@ -88,11 +94,24 @@ std::optional<int> handleCommandLine(const QStringList &args)
         print(stderr, QStringLiteral("Only one PATH, please.\n") + usage());
         return 2;
     }
+    givenPath().reset();
     if (paths.size() == 1) {
-        pendingPath() = QFileInfo(paths.first()).absoluteFilePath();
+        QString error;
+        const std::optional<QString> local = localPathFromArgument(paths.first(), &error);
+        if (!local) {
+            print(stderr, QStringLiteral("velmora: ") + error + u'\n');
+            return 2;
+        }
+        givenPath() = local;
+        pendingPath() = local;
         schedulePlay();
     }
     return std::nullopt;
+}
+
+std::optional<QString> commandLinePath()
+{
+    return givenPath();
 }
 
 } // namespace velmora

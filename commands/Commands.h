@@ -80,9 +80,12 @@ void showCriticalMessage(const QString &text, const QString &title);
 // QApplication exists, so that --help and --version need no display.
 // --help and --version print their answer and return the exit status the
 // program ends with; an unknown option prints the usage to stderr and returns
-// 2. Otherwise returns nothing and, when a PATH is given (a disc folder, a
-// VIDEO_TS folder, an ISO image or a device), plays it as if it had been
-// chosen and confirmed in the folder chooser once the event loop runs.
+// 2, as does a PATH that is an address other than dvd:// or file://.
+// Otherwise returns nothing and, when a PATH is given, plays it through
+// openAndPlay (OpenAndPlay.h) once the event loop runs.
 std::optional<int> handleCommandLine(const QStringList &args);
+// The PATH of the last handleCommandLine as a local path ("" for the drive),
+// or nothing when none was given.
+std::optional<QString> commandLinePath();
 
 } // namespace velmora

@@ -159,22 +159,27 @@ void frmDVDdirectory::dir_Change()
     dir->setToolTip(dir->text());
 }
 
-void frmDVDdirectory::Command1_Click()
+bool playConfirmedFolder(const QString &path)
 {
-    const QString path = dir->text();
     RegStore().WriteKey(QStringLiteral("DVD"), path);
-    // Whatever goes wrong from here leaves the form open with the path, so
-    // the user can correct it or cancel.
     try {
         DvdEngine *engine = rebuilder() ? rebuilder()() : nullptr;
         if (!engine)
-            return;
+            return false;
         engine->setDVDDirectory(path);
         engine->Play();
     } catch (const std::exception &) {
-        return;
+        return false;
     }
-    unloadDvdDirectoryForm();
+    return true;
+}
+
+void frmDVDdirectory::Command1_Click()
+{
+    // A refused folder leaves the form open with the path, so the user can
+    // correct it or cancel.
+    if (playConfirmedFolder(dir->text()))
+        unloadDvdDirectoryForm();
 }
 
 void frmDVDdirectory::Command2_Click()

@@ -40,6 +40,14 @@ QString BrowseForFolder(QWidget *owner, const QString &prompt, const QString &st
 using VideoWindowRebuilder = std::function<DvdEngine *()>;
 void setVideoWindowRebuilder(VideoWindowRebuilder rebuilder);
 
+// What confirming a folder does: records path as registry value "DVD",
+// rebuilds the video window, sets the new engine's DVDDirectory to path and
+// calls Play. False when the engine refused the folder (or no rebuilder is
+// installed); the path is recorded and the window rebuilt either way. Never
+// throws. Everything that plays a chosen path (the chooser's confirm, the
+// command line, drops, a path handed over by a later start) goes through it.
+bool playConfirmedFolder(const QString &path);
+
 // The confirmation form: the chosen path, editable, with "确认 && 播放" and "取消".
 class frmDVDdirectory : public QWidget
 {

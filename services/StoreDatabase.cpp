@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -72,6 +73,44 @@ private:
     int m_fd;
 };
 
+// Creates folder and any missing parents as 0700 (QDir::mkpath would use
+// 0777 less the umask, and the store is nobody else's business).
+void makePrivatePath(const QString &folder)
+{
+    const QString clean = QDir::cleanPath(folder);
+    QString sofar;
+    for (const QString &part : clean.split(u'/', Qt::SkipEmptyParts)) {
+        sofar += u'/' + part;
+        ::mkdir(QFile::encodeName(sofar).constData(), 0700); // EEXIST is fine
+    }
+}
+
+// Takes group and other bits off an existing file or folder of this user
+// (what earlier versions made 0644 and 0755). Links are not followed.
+void tighten(const QString &path, mode_t keep)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::getuid() && (st.st_mode & 07777 & ~keep))
+        ::fchmod(fd, st.st_mode & keep);
+    ::close(fd);
+}
+
+// The store's file exists, 0600, before SQLite opens it: SQLite gives its
+// journal files the database's mode.
+void makePrivateFile(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    for (const QString &file : {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm"),
+                                path + QStringLiteral(".lock")})
+        tighten(file, 0600);
+}
+
 bool isBroken(int code)
 {
     const int primary = code & 0xff;
@@ -99,13 +138,18 @@ sqlite3 *StoreDatabase::connection()
 bool StoreDatabase::open()
 {
     const QFileInfo info(m_path);
-    QDir().mkpath(info.absolutePath());
+    makePrivatePath(info.absolutePath());
+    // Its own folder (the default path's "velmora") is closed to others too;
+    // a folder of another name was chosen by the caller and is left as it is.
+    if (info.absoluteDir().dirName() == u"velmora")
+        tighten(info.absolutePath(), 0700);
     // Without the lock file (say, a read-only folder) the checks still run.
     const OpenLock lock(m_path);
 
     // Two attempts: the second one on a fresh file after a broken one was
     // moved aside.
     for (int attempt = 0; attempt < 2; ++attempt) {
+        makePrivateFile(m_path);
         sqlite3 *raw = nullptr;
         const int rc = sqlite3_open_v2(QFile::encodeName(m_path).constData(), &raw,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

@@ -14,6 +14,12 @@
 // call fails quietly and opening is retried on the next call; logged once
 // per object.
 //
+// Privacy: what the store holds (the folders a user played) is for that user
+// alone. Missing folders are created 0700, the file and its journal and lock
+// files 0600; an existing file, its companions and the store's own folder
+// ("velmora", as in the default path) lose their group and other bits on
+// the first open.
+//
 // Not thread-safe: one thread per object.
 
 #include <QByteArray>

@@ -12,10 +12,12 @@
 #include "widgets/VDrive.h"
 
 #include <QCloseEvent>
+#include <algorithm>
 #include <QEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTimer>
 #include <QWindow>
 
 namespace velmora {
@@ -96,10 +98,49 @@ Form4::Form4(QWidget *parent)
     Pause = new QPushButton(QStringLiteral("Command3"), this);
     Pause->setObjectName(QStringLiteral("Pause"));
 
+    m_notice = new QLabel(this);
+    m_notice->setObjectName(QStringLiteral("notice"));
+    m_notice->setAlignment(Qt::AlignCenter);
+    m_notice->setWordWrap(true);
+    m_notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_notice->setStyleSheet(QStringLiteral("QLabel { color: #ffffff; background: rgba(0, 0, 0, 170); padding: 6px; }"));
+    m_notice->hide();
+    m_noticeTimer = new QTimer(this);
+    m_noticeTimer->setSingleShot(true);
+    m_noticeTimer->setInterval(NoticeMs);
+    connect(m_noticeTimer, &QTimer::timeout, m_notice, [this] {
+        m_notice->clear();
+        m_notice->hide();
+    });
+
     wire();
+    linkDiscDrops(this);
 }
 
 Form4::~Form4() = default;
+
+void Form4::showNotice(const QString &text)
+{
+    m_notice->setText(text);
+    placeNotice();
+    m_notice->show();
+    m_notice->raise();
+    m_noticeTimer->start();
+}
+
+QString Form4::notice() const
+{
+    return m_notice->isVisible() || m_noticeTimer->isActive() ? m_notice->text() : QString();
+}
+
+void Form4::placeNotice()
+{
+    // Across the lower part of the picture, above the engine's surface.
+    const int margin = 24;
+    const int w = std::max(0, width() - 2 * margin);
+    const int h = m_notice->heightForWidth(w) > 0 ? m_notice->heightForWidth(w) : m_notice->sizeHint().height();
+    m_notice->setGeometry(margin, std::max(0, height() - h - 2 * margin), w, h);
+}
 
 void Form4::wire()
 {
@@ -224,6 +265,8 @@ void Form4::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     Form_Resize();
+    if (m_notice->isVisible())
+        placeNotice();
 }
 
 void Form4::changeEvent(QEvent *event)

@@ -17,6 +17,7 @@
 
 class QLabel;
 class QPushButton;
+class QTimer;
 
 namespace velmora {
 
@@ -81,6 +82,13 @@ public:
     void DVD_PlaybackReset();
     void lTime_Change();
 
+    // A one-line message over the picture (say, why a dropped path cannot
+    // play); it goes away by itself after NoticeMs. notice() is the text
+    // shown now, "" when none.
+    static constexpr int NoticeMs = 5000;
+    void showNotice(const QString &text);
+    QString notice() const;
+
     void Form_MouseDown(Qt::MouseButton button, const QPoint &globalPos);
     void Form_MouseMove(Qt::MouseButtons buttons);
 
@@ -96,7 +104,11 @@ private:
     Qt::Edges resizeEdges(const QPoint &pos) const;
     void wire();
 
+    void placeNotice();
+
     ButtonSkinner *m_skins;
+    QLabel *m_notice = nullptr;
+    QTimer *m_noticeTimer = nullptr;
     bool m_fullscreen = false;
     bool m_dragArmed = false;
     double m_left = 0;

@@ -120,6 +120,7 @@ void Form6::wire()
     Seek->setPlayAtTime([](const QString &timeCode) { form4().DVD->PlayAtTime(timeCode); });
     connectPanelCommands(*this);
     connectPanelTimers(*this);
+    linkDiscDrops(this);
 }
 
 QPointF Form6::startPosition(const QSizeF &screenTwips)

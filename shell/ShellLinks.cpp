@@ -15,6 +15,7 @@
 
 #ifdef VELMORA_HAVE_COMMANDS
 #include "commands/Commands.h"
+#include "commands/OpenAndPlay.h"
 #include "commands/Res.h"
 #endif
 #ifdef VELMORA_HAVE_POLL
@@ -93,6 +94,13 @@ bool subtitlesWanted()
 #else
     // The menu's default: subtitles shown.
     return true;
+#endif
+}
+
+void linkDiscDrops([[maybe_unused]] QWidget *window)
+{
+#ifdef VELMORA_HAVE_COMMANDS
+    velmora::acceptDiscDrops(window);
 #endif
 }
 

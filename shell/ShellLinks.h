@@ -27,6 +27,9 @@ void exitProgram();
 // True when the menu's "show subtitles" item is checked.
 bool subtitlesWanted();
 
+// Lets window take dropped disc folders and images (they play at once).
+void linkDiscDrops(QWidget *window);
+
 // Lets the folder chooser rebuild the video window (unload, load, show).
 void installVideoWindowRebuilder();
 

@@ -23,6 +23,9 @@ SS = 4  # supersampling factor
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT_DIR = os.path.join(HERE, "images")
+# The desktop's icon theme: the program icon at every size it asks for.
+ICON_DIR = os.path.join(HERE, "icons", "hicolor")
+ICON_SIZES = (16, 32, 48, 64, 128, 256)
 
 FONT_DIR = "/usr/share/fonts/truetype/dejavu"
 FONT_REGULAR = os.path.join(FONT_DIR, "DejaVuSans.ttf")
@@ -617,11 +620,16 @@ def build():
     icon.save(os.path.join(OUT_DIR, "velmora.png"), "PNG", optimize=False)
     written.append("velmora.png")
 
+    for px in ICON_SIZES:
+        folder = os.path.join(ICON_DIR, "%dx%d" % (px, px), "apps")
+        os.makedirs(folder, exist_ok=True)
+        draw_icon(px).save(os.path.join(folder, "velmora.png"), "PNG", optimize=False)
+
     stale = set(os.listdir(OUT_DIR)) - set(written)
     for f in stale:
         os.remove(os.path.join(OUT_DIR, f))
     write_qrc(sorted(written))
-    print("wrote %d files to %s" % (len(written), OUT_DIR))
+    print("wrote %d files to %s and %d icons to %s" % (len(written), OUT_DIR, len(ICON_SIZES), ICON_DIR))
 
 
 def write_qrc(files):

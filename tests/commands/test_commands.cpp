@@ -259,6 +259,10 @@ void TestCommands::openFolder()
     SelectedFolder = QStringLiteral("/earlier");
     QTemporaryDir disc;
     const QString path = QDir(disc.path()).absolutePath();
+    QVERIFY(QDir().mkpath(path + QStringLiteral("/VIDEO_TS")));
+    QFile ifo(path + QStringLiteral("/VIDEO_TS/VIDEO_TS.IFO"));
+    QVERIFY(ifo.open(QIODevice::WriteOnly));
+    ifo.close();
     QString prompt;
     QString start;
     whileOpen([&] { fromMenu ? res().mnuOpen->trigger() : Op_Click(); },
@@ -308,6 +312,10 @@ void TestCommands::commandLine()
     });
     QTemporaryDir disc;
     const QString path = QDir(disc.path()).absolutePath();
+    QVERIFY(QDir().mkpath(path + QStringLiteral("/VIDEO_TS")));
+    QFile ifo(path + QStringLiteral("/VIDEO_TS/VIDEO_TS.IFO"));
+    QVERIFY(ifo.open(QIODevice::WriteOnly));
+    ifo.close();
     QVERIFY(!handleCommandLine({path}).has_value());
     QTRY_VERIFY(engine().calls.contains(QStringLiteral("Play")));
     QCOMPARE(CommandFixture::calls(), QStringList({"setDVDDirectory(" + path + ")", "Play"}));

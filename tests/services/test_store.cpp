@@ -10,6 +10,8 @@
 
 #include <cstdio>
 
+#include <sys/stat.h>
+
 using namespace velmora;
 #define S QStringLiteral
 
@@ -258,6 +260,47 @@ private slots:
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), garbage);
         QCOMPARE(reg(path).LoadKey(S("DVD"), QString()), S("/fresh"));
+    }
+
+    // What the store holds (the folders a user played) is that user's alone:
+    // new folders 0700, the file and its companions 0600, and what earlier
+    // versions left readable to everyone tightened on the first open.
+    void storeIsPrivate()
+    {
+        auto mode = [](const QString &path) {
+            struct stat st {};
+            return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+        };
+        const mode_t oldMask = ::umask(022);
+        const QString fresh = m_dir.filePath(S("new/velmora"));
+        reg(fresh + S("/velmora.db")).WriteKey(S("DVD"), S("/films/private"));
+        QCOMPARE(mode(m_dir.filePath(S("new"))), 0700);
+        QCOMPARE(mode(fresh), 0700);
+        for (const QString &file : {S("velmora.db"), S("velmora.db-wal"), S("velmora.db-shm"), S("velmora.db.lock")}) {
+            if (QFileInfo::exists(fresh + u'/' + file))
+                QCOMPARE(mode(fresh + u'/' + file), 0600);
+        }
+
+        // As an earlier version left it: folder 0755, file 0644, value kept.
+        const QString old = m_dir.filePath(S("old/velmora"));
+        QVERIFY(QDir().mkpath(old));
+        reg(old + S("/velmora.db")).WriteKey(S("DVD"), S("/films/old"));
+        QVERIFY(::chmod(QFile::encodeName(old).constData(), 0755) == 0);
+        for (const QString &file : QDir(old).entryList(QDir::Files))
+            QVERIFY(::chmod(QFile::encodeName(old + u'/' + file).constData(), 0644) == 0);
+        QCOMPARE(reg(old + S("/velmora.db")).LoadKey(S("DVD"), QString()), S("/films/old"));
+        QCOMPARE(mode(old), 0700);
+        for (const QString &file : QDir(old).entryList(QDir::Files))
+            QCOMPARE(mode(old + u'/' + file), 0600);
+
+        // A folder the caller chose under another name keeps its mode.
+        const QString chosen = m_dir.filePath(S("chosen"));
+        QVERIFY(QDir().mkpath(chosen));
+        QVERIFY(::chmod(QFile::encodeName(chosen).constData(), 0755) == 0);
+        reg(chosen + S("/x.db")).WriteKey(S("DVD"), S("/y"));
+        QCOMPARE(mode(chosen), 0755);
+        QCOMPARE(mode(chosen + S("/x.db")), 0600);
+        ::umask(oldMask);
     }
 
     void unusableFolderFailsQuietly()
