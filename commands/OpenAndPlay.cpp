@@ -5,6 +5,7 @@
 #include "shell/Form6.h"
 #include "shell/Forms.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -122,6 +123,8 @@ std::optional<QString> localPathFromArgument(const QString &argument, QString *e
         return argument.isEmpty() ? argument : QFileInfo(argument).absoluteFilePath();
 
     const QString name = match.captured(1).toLower();
+    if (name != u"file" && name != u"dvd")
+        return fail(QStringLiteral("Not a DVD address: %1 (only dvd:// and file:// are understood)").arg(argument));
     const QUrl url(argument, QUrl::StrictMode);
     if (!url.isValid())
         return fail(QStringLiteral("Not a valid address: %1").arg(argument));
@@ -134,14 +137,11 @@ std::optional<QString> localPathFromArgument(const QString &argument, QString *e
             return fail(QStringLiteral("Not a valid address: %1").arg(argument));
         return QDir::cleanPath(path);
     }
-    if (name == u"dvd") {
-        // "dvd://" alone is the drive; a decoded NUL would cut the path short.
-        const QString path = url.path(QUrl::FullyDecoded);
-        if (path.contains(QChar(0)))
-            return fail(QStringLiteral("Not a valid address: %1").arg(argument));
-        return path.isEmpty() ? QString() : QDir::cleanPath(path);
-    }
-    return fail(QStringLiteral("Not a DVD address: %1 (only dvd:// and file:// are understood)").arg(argument));
+    // dvd: "dvd://" alone is the drive; a decoded NUL would cut the path short.
+    const QString path = url.path(QUrl::FullyDecoded);
+    if (path.contains(QChar(0)))
+        return fail(QStringLiteral("Not a valid address: %1").arg(argument));
+    return path.isEmpty() ? QString() : QDir::cleanPath(path);
 }
 
 std::optional<QString> dvdSourceFor(const QString &path)

@@ -45,6 +45,7 @@ _add("panel", "BMP", 418, 113)
 _add("velmora", "PNG", 64, 64)
 
 EXTENSION = {"BMP": ".bmp", "GIF": ".gif", "PNG": ".png"}
+ICON_SIZES = (16, 32, 48, 64, 128, 256)
 
 
 def read_header(path):
@@ -102,6 +103,17 @@ def check(skin_dir):
     for extra in sorted(present - expected_files):
         faults.append("%s: not a skin picture" % extra)
 
+    # The icon theme's program icons, one PNG per size the desktop asks for.
+    for px in ICON_SIZES:
+        rel = os.path.join("icons", "hicolor", "%dx%d" % (px, px), "apps", "velmora.png")
+        path = os.path.join(skin_dir, rel)
+        if not os.path.isfile(path):
+            faults.append("%s: missing" % rel)
+            continue
+        got = read_header(path)
+        if isinstance(got, str) or got[:3] != ("PNG", px, px):
+            faults.append("%s: %s, expected a %dx%d PNG" % (rel, got if isinstance(got, str) else got[:3], px, px))
+
     qrc_path = os.path.join(skin_dir, "skin.qrc")
     try:
         root = ET.parse(qrc_path).getroot()
@@ -132,7 +144,7 @@ def main(argv):
         print(f)
     if faults:
         return 1
-    print("skin: %d pictures OK" % len(EXPECTED))
+    print("skin: %d pictures and %d icons OK" % (len(EXPECTED), len(ICON_SIZES)))
     return 0
 
 
