@@ -4,6 +4,7 @@
 #include "Fixture.h"
 
 #include "commands/OpenAndPlay.h"
+#include "services/FolderChooser.h"
 #include "services/RegStore.h"
 
 #include <QDir>

@@ -79,7 +79,7 @@ private slots:
         QTest::newRow("no header") << QByteArray("raise") << false;
         QTest::newRow("other version") << QByteArray("velmora 2\nraise") << false;
         QTest::newRow("unknown verb") << QByteArray("velmora 1\nquit") << false;
-        QTest::newRow("NUL in path") << QByteArray("velmora 1\nopen\n/a\0b", 17) << false;
+        QTest::newRow("NUL in path") << QByteArray("velmora 1\nopen\n/a\0b", 19) << false;
         QTest::newRow("not UTF-8") << QByteArray("velmora 1\nopen\n/a\xff") << false;
     }
     void messages()
