@@ -6,14 +6,15 @@ set(CPACK_PACKAGE_VENDOR "The Velmora developers")
 set(CPACK_PACKAGE_CONTACT "The Velmora developers <velmora@velmora.invalid>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "DVD player for the desktop")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "DVD player for the desktop
- Velmora plays a DVD from the drive, from a folder holding a copied disc
- (VIDEO_TS with its .IFO and .VOB files) or from an ISO image, with the
- disc's own menus, subtitles and audio tracks. A small skinned control panel
- drives the video window; global keyboard shortcuts work while another
- program has the focus.
- .
- Encrypted discs need libdvdcss, which the libdvd-pkg package builds.")
+# CPack puts the summary first and indents the lines; an empty line becomes
+# the paragraph mark.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Velmora plays a DVD from the drive, from a folder holding a copied disc
+(VIDEO_TS with its .IFO and .VOB files) or from an ISO image, with the
+disc's own menus, subtitles and audio tracks. A small skinned control panel
+drives the video window; global keyboard shortcuts work while another
+program has the focus.
+
+Encrypted discs need libdvdcss, which the libdvd-pkg package builds.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

@@ -37,7 +37,7 @@ root="$scratch/root"
 dpkg-deb -x "$deb" "$root"
 for f in bin/velmora bin/velmora-probe share/applications/velmora.desktop \
          share/metainfo/velmora.metainfo.xml share/man/man1/velmora.1.gz \
-         share/doc/velmora/copyright share/doc/velmora/changelog.Debian.gz; do
+         share/doc/velmora/copyright share/doc/velmora/changelog.gz share/man/man1/velmora-probe.1.gz; do
   [ -f "$root/usr/$f" ] || bad "missing /usr/$f"
 done
 for px in 16 32 48 64 128 256; do
@@ -66,7 +66,7 @@ env -u DISPLAY "$root/usr/bin/velmora" --help | grep -q 'dvd://' || bad "--help 
 
 # Lintian: errors fail, warnings are listed.
 if command -v lintian >/dev/null; then
-  lintian --no-tag-display-limit "$deb" >"$scratch/lintian.log" 2>&1 || true
+  lintian --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1 || true
   cat "$scratch/lintian.log"
   grep -q '^E: ' "$scratch/lintian.log" && bad "lintian reports errors"
 fi
