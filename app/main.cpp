@@ -2,18 +2,12 @@
 //
 // Start-up: the control panel comes first and brings everything else up
 // (skin, video window with its engine, mixer, timers).
-#include "engine/NullEngine.h"
+#include "commands/Commands.h"
+#include "commands/LaterStarts.h"
+#include "engine/core/PlaybackEngine.h"
 #include "shell/Form6.h"
 #include "shell/Forms.h"
 #include "widgets/Skn.h"
-
-#ifdef VELMORA_HAVE_ENGINE
-#include "engine/core/PlaybackEngine.h"
-#endif
-#ifdef VELMORA_HAVE_COMMANDS
-#include "commands/Commands.h"
-#include "commands/LaterStarts.h"
-#endif
 
 #include <QApplication>
 #include <QFont>
@@ -47,7 +41,6 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
 
-#ifdef VELMORA_HAVE_COMMANDS
     // Before the application object, so --help and --version answer without a display.
     QStringList args;
     for (int i = 1; i < argc; ++i)
@@ -57,24 +50,17 @@ int main(int argc, char *argv[])
     // One player per user: a running one takes this start's PATH.
     if (const std::optional<int> status = velmora::handOverToRunningPlayer())
         return *status;
-#endif
 
     QApplication app(argc, argv);
     useCjkCapableFont();
 
-#ifdef VELMORA_HAVE_ENGINE
     velmora::setEngineFactory([](QWidget *host) { return velmora::createPlaybackEngine(host); });
-#else
-    velmora::setEngineFactory([](QWidget *host) { return new velmora::NullEngine(host); });
-#endif
 
     velmora::Form6 &panel = velmora::form6();
     if (!velmora::skn().icon().isNull())
         QApplication::setWindowIcon(velmora::skn().icon());
     if (panel.isHidden())
         panel.show();
-#ifdef VELMORA_HAVE_COMMANDS
     velmora::serveLaterStarts();
-#endif
     return app.exec();
 }

@@ -3,7 +3,7 @@
 #include "Form4.h"
 #include "Form6.h"
 #include "ShellLinks.h"
-#include "engine/NullEngine.h"
+#include "engine/core/PlaybackEngine.h"
 #include "widgets/ProgressBar.h"
 #include "widgets/TimeLabel.h"
 #include "widgets/VDrive.h"
@@ -83,7 +83,7 @@ DvdEngine *createEngine(QWidget *host)
         if (DvdEngine *engine = g_factory(host))
             return engine;
     }
-    return new NullEngine(host);
+    return createPlaybackEngine(host);
 }
 
 } // namespace velmora

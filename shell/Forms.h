@@ -7,7 +7,7 @@
 // the next form4() builds a fresh one with a fresh engine.
 //
 // The engine factory decides which engine a new video window gets; without
-// one it gets a NullEngine ("no disc").
+// one (or when it makes none) it gets the playback engine.
 
 #include "engine/DvdEngine.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // The shell's links to the other subsystems: commands, menu form, status
-// poll, services. Each link degrades to a harmless stand-in when its
-// subsystem is not part of the build, so the windows always come up.
+// poll, services. The shell calls them through here so its windows need not
+// include each subsystem's headers.
 
 #include <QString>
 
@@ -36,7 +36,7 @@ void installVideoWindowRebuilder();
 // Moves a borderless window with the mouse while the left button is held.
 void dragWindow(QWidget *window);
 
-// Mixer (stand-in: no device, volume 0).
+// Mixer; false or 0 when the mixer refuses.
 bool mixerInit(int device);
 bool mixerSetVolume(int slot, int percent);
 int mixerGetVolume(int slot);

@@ -4,14 +4,19 @@
 #include "engine/TimeCode.h"
 #include "engine/audio/AudioPlayer.h"
 #include "engine/core/PlaybackPipeline.h"
+#include "engine/core/QtEntry.h"
 #include "engine/core/SubpictureCompositor.h"
-#include "engine/spu/DriveEject.h"
+#include "engine/device/DriveEject.h"
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/VideoSurface.h"
 
+#include <QEventLoop>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLoggingCategory>
+#include <atomic>
 #include <sys/stat.h>
+#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -30,36 +35,55 @@ PlaybackEngine::PlaybackEngine(QWidget *host) : DvdEngine(host)
     m_surface = new video::VideoSurface(host);
     m_surface->setObjectName(QStringLiteral("DVD"));
     m_watchdog.setInterval(500);
-    connect(&m_watchdog, &QTimer::timeout, this, &PlaybackEngine::checkNavigator);
+    connect(&m_watchdog, &QTimer::timeout, this, [this] { guardedEntry("watchdog", [this] { checkNavigator(); }); });
 
     // Should the host delete the surface first, the threads that paint on it stop before it goes.
-    connect(m_surface, &video::VideoSurface::destroying, this, [this] { stopPipeline(); }, Qt::DirectConnection);
+    connect(m_surface, &video::VideoSurface::destroying, this,
+            [this] { guardedEntry("surface destroyed", [this] { stopPipeline(); }); }, Qt::DirectConnection);
 
     // Menus are worked with the mouse and, while the surface has the focus, the arrow keys.
     // Outside a menu (no buttons in the unit on screen) these do nothing.
     connect(m_surface, &video::VideoSurface::pointerMoved, this, [this](const QPoint &pos) {
-        if (m_pipeline && m_state == State::Playing)
-            m_pipeline->selectButtonAt(pos.x(), pos.y());
+        guardedEntry("pointer move", [&] {
+            if (m_pipeline && m_state == State::Playing)
+                m_pipeline->selectButtonAt(pos.x(), pos.y());
+        });
     });
     connect(m_surface, &video::VideoSurface::pointerClicked, this, [this](const QPoint &pos) {
-        if (m_pipeline && m_state == State::Playing && m_pipeline->activateButtonAt(pos.x(), pos.y()))
-            m_minSerial = m_pipeline->currentSerial();
+        guardedEntry("pointer click", [&] {
+            if (m_pipeline && m_state == State::Playing && m_pipeline->activateButtonAt(pos.x(), pos.y()))
+                m_minSerial = m_pipeline->currentSerial();
+        });
     });
     connect(m_surface, &video::VideoSurface::navigationKey, this, [this](int key) {
-        if (!m_pipeline || m_state != State::Playing)
-            return;
-        using Move = core::PlaybackPipeline::ButtonMove;
-        switch (key) {
-        case Qt::Key_Up: m_pipeline->moveButtonSelection(Move::Up); break;
-        case Qt::Key_Down: m_pipeline->moveButtonSelection(Move::Down); break;
-        case Qt::Key_Left: m_pipeline->moveButtonSelection(Move::Left); break;
-        case Qt::Key_Right: m_pipeline->moveButtonSelection(Move::Right); break;
-        default:
-            if (m_pipeline->activateSelectedButton())
-                m_minSerial = m_pipeline->currentSerial();
-            break;
-        }
+        guardedEntry("menu key", [&] { navigationKey(key); });
     });
+}
+
+template <class Work>
+void PlaybackEngine::guardedEntry(const char *where, Work &&work)
+{
+    core::guarded(where, std::forward<Work>(work), [this](const QString &message) {
+        if (m_surface)
+            m_surface->showMessage(message);
+    });
+}
+
+void PlaybackEngine::navigationKey(int key)
+{
+    if (!m_pipeline || m_state != State::Playing)
+        return;
+    using Move = core::PlaybackPipeline::ButtonMove;
+    switch (key) {
+    case Qt::Key_Up: m_pipeline->moveButtonSelection(Move::Up); break;
+    case Qt::Key_Down: m_pipeline->moveButtonSelection(Move::Down); break;
+    case Qt::Key_Left: m_pipeline->moveButtonSelection(Move::Left); break;
+    case Qt::Key_Right: m_pipeline->moveButtonSelection(Move::Right); break;
+    default:
+        if (m_pipeline->activateSelectedButton())
+            m_minSerial = m_pipeline->currentSerial();
+        break;
+    }
 }
 
 PlaybackEngine::~PlaybackEngine()
@@ -76,13 +100,44 @@ void PlaybackEngine::ensureOpen()
 {
     if (m_navigator)
         return;
-    nav::OpenError error;
-    m_navigator = nav::DvdNavigator::open(m_directory, &error);
-    if (!m_navigator) {
+    if (m_opening)
+        throw EngineError(ErrorCode::DeviceError, QStringLiteral("The disc is still being opened"));
+    // Opening reads every information file of the disc: seconds on a drive
+    // that spins up. A worker opens it while this thread waits in a local
+    // event loop that paints the windows and runs timers but takes no user
+    // input (no command can start while the disc opens); the caller still
+    // gets the opening error.
+    struct Opening
+    {
+        std::unique_ptr<nav::DvdNavigator> navigator;
+        nav::OpenError error;
+        std::atomic<bool> done{false};
+    };
+    auto opening = std::make_shared<Opening>();
+    const QString directory = m_directory;
+    m_opening = true;
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    QEventLoop loop;
+    std::thread worker([opening, directory, &loop] {
+        opening->navigator = nav::DvdNavigator::open(directory, &opening->error);
+        opening->done = true;
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    if (!opening->done)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    QGuiApplication::restoreOverrideCursor();
+    m_opening = false;
+
+    if (directory != m_directory)
+        throw EngineError(ErrorCode::NoDisc, QStringLiteral("The source changed while it was being opened"));
+    if (!opening->navigator) {
         if (m_surface)
-            m_surface->showMessage(error.message);
-        throw EngineError(error.code, error.message);
+            m_surface->showMessage(opening->error.message);
+        throw EngineError(opening->error.code, opening->error.message);
     }
+    m_navigator = std::move(opening->navigator);
+    m_navigatorUsed = false;
     m_state = State::Stopped;
 }
 
@@ -213,11 +268,14 @@ void PlaybackEngine::Play()
         m_state = State::Playing;
         return;
     }
-    if (m_state == State::Ended || m_navigatorUsed) {
-        // Start over from the disc's first-play program (or resume from a
-        // bare Stop) on a fresh navigator: opening is cheap, and no state of
-        // the last run can leak into this one.
-        closeSource();
+    // Start over from the disc's first-play program (or resume from a bare
+    // Stop) on the navigator already open: it goes back to the start
+    // without reading the disc's information again.
+    const bool rewind = m_navigator && (m_state == State::Ended || m_navigatorUsed);
+    if (m_pipeline) {
+        stopPipeline();
+        if (m_audio)
+            m_audio->stop();
     }
     ensureOpen();
     checkDecoders();
@@ -230,9 +288,15 @@ void PlaybackEngine::Play()
         *m_navigator, m_surface.data(), m_audio.get(), core::PlaybackPipeline::Options{},
         [this, generation](const PipelineEvent &event) {
             QMetaObject::invokeMethod(
-                this, [this, generation, event] { onPipelineEvent(generation, event); }, Qt::QueuedConnection);
+                this,
+                [this, generation, event] {
+                    guardedEntry("engine event", [&] { onPipelineEvent(generation, event); });
+                },
+                Qt::QueuedConnection);
         });
     pipeline->setOverlay(m_overlay.get());
+    if (rewind && m_navigator)
+        pipeline->rewindNavigator();
     pipeline->setShowSubtitles(m_showSubtitles);
     pipeline->selectSubpictureStream(m_subpictureChoice);
     if (m_audioChoice >= 0)
@@ -282,8 +346,10 @@ void PlaybackEngine::Stop()
     QMetaObject::invokeMethod(
         this,
         [this] {
-            emit DVDNotify(PlaybackStopped, 0, 0);
-            emit PlaybackReset(0);
+            guardedEntry("playback stopped", [this] {
+                emit DVDNotify(PlaybackStopped, 0, 0);
+                emit PlaybackReset(0);
+            });
         },
         Qt::QueuedConnection);
 }
@@ -527,7 +593,9 @@ void PlaybackEngine::setDVDDirectory(const QString &path)
         if (m_surface)
             m_surface->clear();
         if (wasPlaying) {
-            QMetaObject::invokeMethod(this, [this] { emit PlaybackReset(0); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { guardedEntry("playback reset", [this] { emit PlaybackReset(0); }); },
+                Qt::QueuedConnection);
         }
     }
 }
@@ -619,7 +687,8 @@ void PlaybackEngine::onPipelineEvent(int generation, const PipelineEvent &event)
 {
     if (generation != m_generation)
         return; // from a pipeline since stopped
-    if (event.serial < m_minSerial && event.kind != PipelineEvent::Kind::Ended && event.kind != PipelineEvent::Kind::Error)
+    if (event.serial < m_minSerial && event.kind != PipelineEvent::Kind::Ended && event.kind != PipelineEvent::Kind::Error
+        && event.kind != PipelineEvent::Kind::Refused)
         return; // about pictures from before the last seek or jump
     switch (event.kind) {
     case PipelineEvent::Kind::Time:
@@ -646,6 +715,12 @@ void PlaybackEngine::onPipelineEvent(int generation, const PipelineEvent &event)
             emit DVDNotify(PlaybackStopped, 0, 0);
             emit PlaybackReset(0);
         }
+        break;
+    case PipelineEvent::Kind::Refused:
+        // A command the disc turned down after the call had returned.
+        qCInfo(lcEngine, "%s", qPrintable(event.message));
+        if (m_surface)
+            m_surface->showMessage(event.message);
         break;
     case PipelineEvent::Kind::FirstPicture:
     case PipelineEvent::Kind::Still:

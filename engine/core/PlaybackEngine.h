@@ -7,12 +7,17 @@
 //    open closes it (playback stops) so the next Play opens the new one.
 //  - Render(0) ("before a play") opens the source now if it is not open and
 //    prepares the outputs, so the following Play starts at once. It throws
-//    the opening error (NoDisc, NotADvd) and shows it on the surface.
+//    the opening error (NoDisc, NotADvd) and shows it on the surface. The
+//    source is opened on a worker thread; meanwhile the windows keep
+//    painting (a local event loop without user input, a busy cursor).
+//    The navigator stays open for Play, and for Play after Stop or after
+//    the disc's end (it goes back to the first-play program without
+//    reading the disc again).
 //  - Render(1) ("after a stop") forgets where playback stopped and releases
 //    the source, so the next Play reads the disc afresh from its first-play
 //    program (a new disc may be in the drive). While playing it does
 //    nothing: the commands always Stop first.
-//  - Play opens what is needed, starts from the first-play program, resumes
+//  - Play opens what is needed (as Render(0) does), starts from the first-play program, resumes
 //    after Pause, and after a bare Stop resumes at the title and time where
 //    Stop left (Render(1) cancels that).
 //  - Stop joins every engine thread, releases the sound device, clears the
@@ -27,7 +32,7 @@
 // engine stops playback first; destroying the surface first stops it too.
 
 #include "engine/DvdEngine.h"
-#include "engine/spu/StreamSummary.h"
+#include "engine/nav/StreamSummary.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -114,6 +119,12 @@ private:
     StreamSummary streams() const;
 
     void checkNavigator();
+    // Arrow keys move the menu highlight; Return and Enter activate.
+    void navigationKey(int key);
+    // Every entry from Qt (surface signals, queued events, timers) runs
+    // through here: a failure becomes a message on the surface, never an
+    // exception in Qt.
+    template <class Work> void guardedEntry(const char *where, Work &&work);
     // A libdvdnav call this long means the disc loops inside the library.
     static constexpr int StuckNavigatorMs = 8000;
 
@@ -125,6 +136,7 @@ private:
     std::unique_ptr<core::SubpictureCompositor> m_overlay; // used by m_pipeline's video thread
     std::unique_ptr<core::PlaybackPipeline> m_pipeline;
     State m_state = State::Closed;
+    bool m_opening = false;        // a worker is opening the source (ensureOpen waits in a local loop)
     bool m_navigatorUsed = false;  // a pipeline ran on m_navigator: its VM is not at the start
     int m_generation = 0;          // bumped per pipeline; stale queued events are ignored
     int m_minSerial = 0;           // events of older serials (before the last seek) are ignored

@@ -22,20 +22,31 @@
 // the title one step at a time (a flush per step) and the video thread
 // decodes only intra pictures and shows the first of each step at once.
 //
+// Commands: the control thread never calls libdvdnav. Every operation that
+// acts on the disc checks what it can at once (from what is on screen, the
+// navigator's last published position and the disc information read at
+// open) and throws there; then it starts the new serial, when it changes
+// what plays, and posts the libdvdnav part to the navigation thread, which
+// runs it between blocks (or in the middle of a still, a drain or a wait for
+// room). What the disc refuses only then comes back as a Refused event.
+//
 // Threads: construct, start(), stop(), the navigation commands and
-// setPaused() on one control thread (the engine's UI thread). The read-only
-// queries may be called from any thread. The event handler is called on the
-// engine's threads (navigation or video), never under a pipeline lock held by
-// a caller; it must not call back into the pipeline's control functions.
+// setPaused() on one control thread (the engine's UI thread); none of them
+// waits on the disc. The read-only queries may be called from any thread.
+// The event handler is called on the engine's threads (navigation or video),
+// never under a pipeline lock; it must not call back into the pipeline's
+// control functions.
 //
 // Ownership: borrows the navigator, the video output, the audio player and
 // the overlay; they must outlive the pipeline (stop() is enough).
 
 #include "engine/core/BoundedQueue.h"
+#include "engine/core/CommandQueue.h"
+#include "engine/core/FlushSerial.h"
 #include "engine/core/PictureOverlay.h"
 #include "engine/nav/DvdNavigator.h"
-#include "engine/spu/ScanPlan.h"
-#include "engine/spu/StreamSummary.h"
+#include "engine/core/ScanPlan.h"
+#include "engine/nav/StreamSummary.h"
 
 #include <QString>
 #include <atomic>
@@ -69,6 +80,7 @@ struct PipelineEvent
         Still,           // a still began (still seconds in chapter; 255 = until the user acts)
         Ended,           // the disc's playback ended (STOP)
         Error,           // playback ended with an error (code, message)
+        Refused,         // the disc refused a command; playback goes on (code, message)
     };
     Kind kind = Kind::Time;
     int title = 0;
@@ -129,14 +141,21 @@ public:
     // Any thread: how long the navigator has been inside one libdvdnav call
     // (0 when not in one). Seconds mean a disc the library loops on.
     std::int64_t navigatorBusyMs() const;
-    // How long the control thread waits for the navigator before giving up
-    // (commands then throw DeviceError).
+    // How long stop() waits for the navigation thread before letting it go.
     static constexpr int NavigatorAnswerMs = 150;
 
     void setPaused(bool paused);
     bool isPaused() const { return m_paused.load(); }
 
+    // Before start(): the navigator goes back to the disc's first-play
+    // program first (it played before; no need to open the disc again).
+    void rewindNavigator();
+
     // ---- navigation: control thread; throw EngineError when refused ----
+    // NotAllowed for a title or menu the disc does not have (or cannot reach
+    // from where it is), NotInTitle, ChapterOutOfRange, TimeOutOfRange as
+    // named; DeviceError when the navigation thread has not taken the last
+    // CommandQueue::Capacity commands (a drive that does not answer).
     void playTitle(int title);
     void playChapter(int title, int chapter);
     // Plays the current title from target (90 kHz title time), showing the
@@ -146,7 +165,7 @@ public:
     void prevChapter();
     void menuCall(int menu);
     // The logical audio stream to play; -1: the navigator's choice.
-    void selectAudioStream(int logical);
+    void selectAudioStream(int logical) { m_audioChoice = logical; }
     // The logical subpicture stream to show in titles; -1: the navigator's
     // choice. Takes effect with the next picture.
     void selectSubpictureStream(int logical) { m_subpictureChoice = logical; }
@@ -186,7 +205,8 @@ public:
     // shown before the last seek or jump.
     int currentSerial() const;
     ShownPosition shown() const;
-    // Where the navigator reads now: title (0 outside titles) and chapter.
+    // Where the navigator reads now (as it last published it, or where the
+    // commands posted since take it): title (0 outside titles) and chapter.
     void navigatorPosition(int *title, int *chapter, bool *inTitle) const;
     // Frames shown, dropped late, decoded (for tools and tests).
     int framesShown() const { return m_framesShown.load(); }
@@ -201,45 +221,80 @@ public:
 private:
     struct NavState;
     struct VideoState;
+    // Where the navigator stands, published by the navigation thread after
+    // every jump and every new unit, or foreseen by the control thread for
+    // the jumps it posted (serial: the serial it belongs to).
+    struct NavPosition
+    {
+        int serial = -1;
+        int title = 0;            // 0 outside titles
+        int chapter = 0;
+        bool inTitle = false;
+        bool firstPlay = true;    // nothing read yet: no menu can be called
+        int titleSet = 0;         // the title set whose menus a menu call reaches, 0 none
+    };
+
+    // ---- control thread (PlaybackPipeline.cpp, NavigationCommands.cpp) ----
+    // State lock held: a new serial; the video thread hides pictures before
+    // target (title time, -1 for none); the new serial plays at speed.
+    int flushLocked(std::int64_t target90k, ScanSpeed speed = ScanSpeed::normal());
+    // Posts command for the navigation thread; with flush, a new serial
+    // starts in the same step (see flushLocked), so the navigation thread
+    // runs the command before it reads anything under the new serial.
+    // Throws DeviceError when the queue is full.
+    // foresee: where the command takes the navigator (for the checks of the
+    // commands that follow before the navigation thread has run it).
+    struct Flush { std::int64_t target90k = -1; ScanSpeed speed = ScanSpeed::normal(); };
+    void post(CommandQueue::Command command, std::optional<Flush> flush,
+              std::optional<NavPosition> foresee = std::nullopt, int coalesceKey = 0);
+    // The title and chapter on screen, else where the navigator stands; false outside titles.
+    bool titleOnScreen(int *title, int *chapter) const;
+    // State lock held: the navigator's position for the current serial.
+    NavPosition positionLocked() const;
+    // Posts a seek within title to target, at speed.
+    void postSeek(int title, std::int64_t target90k, ScanSpeed speed);
+
+    // ---- navigation thread (NavigationLoop.cpp) ----
     void navLoop();
-    void videoLoop();
-    // Control thread, navigation lock held: start a new serial; the video
-    // thread hides pictures before target (title time, -1 for none).
-    // The new serial plays at speed (a key-frame speed keeps the scan plan).
-    void flushLocked(std::int64_t target90k, ScanSpeed speed = ScanSpeed::normal());
-    // Navigation lock held: the title and chapter the navigator is in; false outside titles.
-    bool currentTitleLocked(int *title, int *chapter) const;
-    // Navigation lock held: the title and chapter on screen, else the navigator's.
-    bool titleOnScreenLocked(int *title, int *chapter) const;
-    // Navigation thread: pushes an item, waiting for room while the serial holds.
+    // Runs the commands taken from the queue; a refusal becomes a Refused event.
+    void runCommands(std::deque<CommandQueue::Command> commands);
+    // State lock held by lock: runs what is pending (commands posted without
+    // a flush) with the lock released. False when nothing was pending.
+    bool runPendingLocked(std::unique_lock<std::mutex> &lock);
+    // Publishes where the navigator stands, for serial.
+    void publishPosition(int serial);
+    // The title and chapter the navigator is in; false outside titles.
+    bool navigatorTitle(int *title, int *chapter) const;
+    // A refusal: the Refused event, with libdvdnav's reason.
+    void refuse(const QString &what);
+    // Jumps with libdvdnav's call; the still of the place left behind is passed by.
+    template <class F> void jumpNow(const char *what, F &&call);
+    // Seeks in title to target (the navigator may first go back into the title).
+    void seekNow(int title, std::int64_t target90k);
+    // Pushes an item, waiting for room while the serial holds.
     bool pushVideo(VideoItem &&item, int serial, std::size_t cost);
-    // Navigation thread: sends a drain marker and waits until the video thread has shown everything before it.
+    // Sends a drain marker and waits until the video thread has shown everything before it.
     bool drainVideo(int serial);
-    // Navigation thread: waits (up to timeout) until the queued sound has been heard.
+    // Waits (up to timeout) until the queued sound has been heard.
     void drainAudio(int serial, std::chrono::milliseconds timeout);
-    // Navigation thread: waits until the serial changes, stop, or timeout (<0: forever). True when the serial changed or stop.
+    // Waits until the serial changes, stop, or timeout (<0: forever),
+    // running commands posted meanwhile. True when the serial changed or stop.
     bool waitForCommand(int serial, int timeoutMs);
-    void report(PipelineEvent event);
-    template <class F> void jump(const char *what, F &&call, std::int64_t target90k);
-    // Navigation lock held: plays the title from target (90 kHz title time).
-    void seekLocked(int title, std::int64_t target90k, ScanSpeed speed);
-    // Navigation thread, navigation lock held: one step of a key-frame scan
-    // (a time search and a flush), or its end at an edge of the title.
-    void scanStepLocked(NavState &s);
-    // Navigation thread, navigation lock held: back to normal speed; seeks
-    // to target first when it is not negative.
-    void endScanLocked(NavState &s, std::int64_t target90k);
-    // Control thread, navigation lock held: remembers the navigator's
-    // highlighted button and has the picture on screen drawn again with it.
-    void highlightChangedLocked();
-    // Video thread: what to draw over a picture of this unit.
+    // One step of a key-frame scan (a time search and a flush), or its end at an edge of the title.
+    void scanStep(NavState &s);
+    // Back to normal speed; seeks to target first when it is not negative.
+    void endScan(std::int64_t target90k);
+    // Remembers the navigator's highlighted button and has the picture on screen drawn again with it.
+    void highlightChanged();
+
+    // ---- video thread (Presentation.cpp) ----
+    void videoLoop();
+    // What to draw over a picture of this unit.
     OverlayFrame overlayFrame(const std::shared_ptr<const NavUnit> &unit, QSize codedSize, bool wide,
                               std::int64_t pts, ScanSpeed speed) const;
-    // Control thread: the navigation lock, or EngineError(DeviceError) when
-    // the navigator does not answer within NavigatorAnswerMs.
-    std::unique_lock<std::mutex> lockNavigator() const;
-    // The same, but an unlocked lock instead of the exception.
-    std::unique_lock<std::mutex> tryLockNavigator() const;
+
+    // Any thread.
+    void report(PipelineEvent event);
 
     nav::DvdNavigator &m_navigator;
     video::VideoOutput *m_video;
@@ -248,37 +303,41 @@ private:
     const Options m_options;
     EventHandler m_handler;
 
-    // m_navMutex guards every call on the navigator (libdvdnav is not ours to
-    // trust across threads) and the fields below it.
-    mutable std::mutex m_navMutex;
-    int m_audioChoice = -1;       // logical audio stream chosen by the user, -1 none
+    // Navigation thread only (set by commands it runs).
     std::optional<KeyFrameScan> m_scanPlan; // the key-frame scan under way
     int m_scanTitle = 0;          // the title it scans
-    bool m_inStill = false;       // the navigator's last event was a still
     bool m_staleStill = false;    // jumped: a still before the new place's first NAV packet is the old one
+    int m_lastTitleSet = 0;       // the last title set the navigator entered (its menus are reachable)
+
+    std::unique_ptr<BoundedQueue<VideoItem>> m_videoQueue;
 
     // m_stateMutex guards the fields below; m_command is signalled on every
-    // flush, stop, and when the video thread acknowledges a drain.
-    // Lock order: m_navMutex, then m_stateMutex, then a queue's own mutex.
+    // flush, posted command, stop, and when the video thread acknowledges a
+    // drain. Lock order: m_stateMutex, then a queue's or the sound player's
+    // own lock. No libdvdnav call is ever made under it.
     mutable std::mutex m_stateMutex;
+    FlushSerial m_serial;                            // the serial and its followers
+    CommandQueue m_commands;
     std::shared_ptr<const NavUnit> m_shownUnit;      // the unit of the picture on screen
     std::shared_ptr<const NavUnit> m_activatedUnit;  // the unit whose button last ran
     std::condition_variable m_command;
-    int m_serial = 0;
-    std::int64_t m_seekTarget = -1;   // title time to show first, for m_serial
-    ScanSpeed m_speed = ScanSpeed::normal(); // the speed of m_serial
+    std::int64_t m_seekTarget = -1;   // title time to show first, for the current serial
+    ScanSpeed m_speed = ScanSpeed::normal(); // the speed of the current serial
     StreamSummary m_shownStreams;     // the streams of the unit on screen
     bool m_ownJump = false;           // the next HOP_CHANNEL is a jump we flushed for
     bool m_stopRequested = false;
     int m_drainRequested = 0;         // id of the last drain marker sent
     int m_drainDone = 0;              // id of the last drain marker the video thread finished
     ShownPosition m_shown;
+    NavPosition m_navPosition;        // published by the navigation thread
+    NavPosition m_foreseen;           // where the jumps posted for the current serial lead
 
-    std::unique_ptr<BoundedQueue<VideoItem>> m_videoQueue;
     std::atomic<bool> m_paused{false};
+    std::atomic<int> m_audioChoice{-1};       // logical audio stream chosen by the user, -1 none
     std::atomic<int> m_subpictureChoice{-1};  // logical, -1: the navigator's
     std::atomic<bool> m_showSubtitles{true};
-    std::atomic<int> m_highlightButton{0};    // the navigator's highlighted button, 0 none
+    std::atomic<int> m_highlightButton{0};    // the highlighted button as far as anyone knows, 0 none
+    std::atomic<int> m_drawnButton{0};        // the button the picture on screen was drawn with
     std::atomic<bool> m_ended{false};
     std::atomic<int> m_framesShown{0};
     std::atomic<int> m_framesDropped{0};
@@ -288,8 +347,8 @@ private:
     bool m_running = false;           // control thread only
     bool m_abandoned = false;         // control thread only
     std::atomic<bool> m_navExited{false};
-    std::atomic<bool> m_letGo{false};
-    std::atomic<std::int64_t> m_navCallSince{0}; // steady-clock ms when the current libdvdnav call began, 0 none  // the navigation thread was abandoned: it touches nothing more
+    std::atomic<bool> m_letGo{false}; // the navigation thread was abandoned: it touches nothing more
+    std::atomic<std::int64_t> m_navCallSince{0}; // steady-clock ms when the current libdvdnav call began, 0 none
     std::thread m_navThread;
     std::thread m_videoThread;
 };

@@ -1,7 +1,7 @@
 #include "SubpictureCompositor.h"
 
 #include "engine/spu/ButtonHighlight.h"
-#include "engine/spu/SurfaceMapping.h"
+#include "engine/video/SurfaceMapping.h"
 
 #include <QPainter>
 #include <span>

@@ -48,6 +48,17 @@ struct DiscInfo
 {
     QString volume;
     QVector<TitleInfo> titles;
+    // Menus the information files declare: the title menu (2) in the video
+    // manager, and per title set (index = set number) a bit per menu number
+    // (1 << menu) of the set's own menus (root 3, subpicture 4, chapter 7...).
+    bool hasTitleMenu = false;
+    QVector<std::uint32_t> titleSetMenus;
+
+    bool titleSetHasMenu(int titleSet, int menu) const
+    {
+        return titleSet >= 1 && titleSet < titleSetMenus.size() && menu >= 0 && menu < 32
+               && (titleSetMenus[titleSet] & (1u << menu)) != 0;
+    }
 
     const TitleInfo *title(int number) const
     {

@@ -55,6 +55,25 @@ QString langCode(std::uint16_t code)
     return QString(QChar(a)) + QChar(b);
 }
 
+// One bit per menu number with an entry program chain in any language unit.
+std::uint32_t menuBits(const ifo_handle_t *ifo)
+{
+    std::uint32_t bits = 0;
+    if (!ifo || !ifo->pgci_ut)
+        return bits;
+    for (int l = 0; l < ifo->pgci_ut->nr_of_lus; ++l) {
+        const pgcit_t *pgcit = ifo->pgci_ut->lu[l].pgcit;
+        if (!pgcit)
+            continue;
+        for (int p = 0; p < pgcit->nr_of_pgci_srp; ++p) {
+            const std::uint8_t id = pgcit->pgci_srp[p].entry_id;
+            if (id & 0x80)
+                bits |= 1u << (id & 0x0f);
+        }
+    }
+    return bits;
+}
+
 QString audioFormatName(unsigned format)
 {
     switch (format) {
@@ -220,12 +239,7 @@ std::unique_ptr<DvdNavigator> DvdNavigator::open(const QString &path, OpenError 
     // not in the cell, which is what a seek bar means.
     dvdnav_set_PGC_positioning_flag(raw, 1);
     dvdnav_set_readahead_flag(raw, 1);
-    QByteArray lang = QLocale::system().name().left(2).toLatin1();
-    if (lang.size() != 2 || lang == "C")
-        lang = "en";
-    dvdnav_menu_language_select(raw, lang.data());
-    dvdnav_audio_language_select(raw, lang.data());
-    dvdnav_spu_language_select(raw, lang.data());
+    nav->selectLanguages();
 
     nav->readInfo();
     if (nav->m_info.titles.isEmpty()) {
@@ -234,6 +248,26 @@ std::unique_ptr<DvdNavigator> DvdNavigator::open(const QString &path, OpenError 
         return nullptr;
     }
     return nav;
+}
+
+void DvdNavigator::selectLanguages()
+{
+    QByteArray lang = QLocale::system().name().left(2).toLatin1();
+    if (lang.size() != 2 || lang == "C")
+        lang = "en";
+    dvdnav_menu_language_select(m_nav.get(), lang.data());
+    dvdnav_audio_language_select(m_nav.get(), lang.data());
+    dvdnav_spu_language_select(m_nav.get(), lang.data());
+}
+
+bool DvdNavigator::rewind()
+{
+    // The machine's registers go back to their defaults with it: our
+    // language choices are set again.
+    if (dvdnav_reset(m_nav.get()) != DVDNAV_STATUS_OK)
+        return false;
+    selectLanguages();
+    return true;
 }
 
 void DvdNavigator::readInfo()
@@ -261,6 +295,12 @@ void DvdNavigator::readInfo()
 
     const int titleCount = vmg->tt_srpt->nr_of_srpts;
     std::vector<IfoPtr> sets(vmg->vmgi_mat ? vmg->vmgi_mat->vmg_nr_of_title_sets + 1 : 1);
+    m_info.hasTitleMenu = (menuBits(vmg.get()) & (1u << 2)) != 0;
+    m_info.titleSetMenus.fill(0, int(sets.size()));
+    for (int vtsN = 1; vtsN < int(sets.size()); ++vtsN) {
+        sets[vtsN].reset(ifoOpen(reader.get(), vtsN));
+        m_info.titleSetMenus[vtsN] = menuBits(sets[vtsN].get());
+    }
     for (int t = 0; t < titleCount; ++t) {
         const title_info_t &entry = vmg->tt_srpt->title[t];
         TitleInfo title;

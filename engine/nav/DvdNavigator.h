@@ -2,9 +2,11 @@
 // The DVD navigator: libdvdnav's handle, owned, with its errors turned into
 // text and its logging routed to our log (never to standard output).
 //
-// Threads: a DvdNavigator is not thread-safe. Its owner serialises every call
-// (the playback pipeline holds its navigation lock around each one). The
-// object may be created on one thread and used on another.
+// Threads: a DvdNavigator is not thread-safe. One thread at a time uses it:
+// the thread that opens it (a worker), then the playback pipeline's
+// navigation thread, which alone calls libdvdnav while playback runs. The
+// object may be created on one thread and used on another; info() is
+// read-only after open() and may be read from any thread.
 
 #include "engine/nav/DiscInfo.h"
 
@@ -45,11 +47,15 @@ public:
     dvdnav_s *handle() const { return m_nav.get(); }
     // libdvdnav's text for the last failure on this handle.
     QString lastError() const;
+    // Back to the disc's first-play program, as if just opened, without
+    // reading the information files again. False when libdvdnav refuses.
+    bool rewind();
 
 private:
     struct Closer { void operator()(dvdnav_s *nav) const; };
     DvdNavigator(std::unique_ptr<dvdnav_s, Closer> nav, QString path);
     void readInfo();
+    void selectLanguages();
 
     std::unique_ptr<dvdnav_s, Closer> m_nav;
     QString m_path;

@@ -15,7 +15,7 @@
 #include "engine/spu/ButtonHighlight.h"
 #include "engine/spu/SubpictureDecoder.h"
 #include "engine/spu/SubpictureImage.h"
-#include "engine/spu/SurfaceMapping.h"
+#include "engine/video/SurfaceMapping.h"
 
 #include <QImage>
 #include <QPainter>

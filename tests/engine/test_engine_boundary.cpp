@@ -1,7 +1,7 @@
 // The engine boundary: time codes, the error type and the error-trap modes
 // every handler relies on.
 #include "engine/ErrorTrap.h"
-#include "engine/NullEngine.h"
+#include "tests/support/NullEngine.h"
 #include "engine/TimeCode.h"
 
 #include <QtTest>

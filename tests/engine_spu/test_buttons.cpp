@@ -4,7 +4,7 @@
 
 #include "engine/spu/ButtonHighlight.h"
 #include "engine/spu/SubpictureOverlay.h"
-#include "engine/spu/SurfaceMapping.h"
+#include "engine/video/SurfaceMapping.h"
 #include "tests/engine_spu/SpuTestUnits.h"
 
 #include <QtTest>

@@ -6,7 +6,7 @@
 
 #include "engine/EngineError.h"
 #include "engine/spu/ButtonHighlight.h"
-#include "engine/spu/StreamSummary.h"
+#include "engine/nav/StreamSummary.h"
 #include "engine/spu/SubpictureAssembler.h"
 #include "tests/engine_spu/VobReader.h"
 

@@ -1,8 +1,8 @@
 // Stream language names, and ejecting what is no drive.
 
 #include "engine/EngineError.h"
-#include "engine/spu/DriveEject.h"
-#include "engine/spu/LanguageNames.h"
+#include "engine/device/DriveEject.h"
+#include "engine/nav/LanguageNames.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,6 +1,6 @@
 // Scan speeds and the time line of a key-frame scan.
 
-#include "engine/spu/ScanPlan.h"
+#include "engine/core/ScanPlan.h"
 
 #include <QtTest>
 

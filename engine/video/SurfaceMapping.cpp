@@ -1,4 +1,4 @@
-#include "engine/spu/SurfaceMapping.h"
+#include "engine/video/SurfaceMapping.h"
 
 #include <algorithm>
 #include <cmath>

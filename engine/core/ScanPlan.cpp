@@ -1,4 +1,4 @@
-#include "engine/spu/ScanPlan.h"
+#include "engine/core/ScanPlan.h"
 
 #include <algorithm>
 #include <cmath>

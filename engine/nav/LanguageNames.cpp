@@ -1,4 +1,4 @@
-#include "engine/spu/LanguageNames.h"
+#include "engine/nav/LanguageNames.h"
 
 #include <QLocale>
 

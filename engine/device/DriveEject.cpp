@@ -1,4 +1,4 @@
-#include "engine/spu/DriveEject.h"
+#include "engine/device/DriveEject.h"
 
 #include "engine/EngineError.h"
 

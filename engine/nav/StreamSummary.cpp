@@ -1,7 +1,7 @@
-#include "engine/spu/StreamSummary.h"
+#include "engine/nav/StreamSummary.h"
 
 #include "engine/EngineError.h"
-#include "engine/spu/LanguageNames.h"
+#include "engine/nav/LanguageNames.h"
 
 #include <dvdnav/dvdnav.h>
 

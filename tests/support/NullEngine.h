@@ -1,9 +1,9 @@
 #pragma once
 // An engine with no disc: every playback or disc query throws NoDisc. The
-// properties (DVDDirectory, ShowSubtitles, Mute) keep what is written. Used
-// when the real engine is not built in, and as a safe stand-in.
+// properties (DVDDirectory, ShowSubtitles, Mute) keep what is written. A test
+// double for code that must cope with an engine refusing everything.
 
-#include "DvdEngine.h"
+#include "engine/DvdEngine.h"
 
 namespace velmora {
 

@@ -1,7 +1,7 @@
-#include "NullEngine.h"
+#include "tests/support/NullEngine.h"
 
-#include "EngineError.h"
-#include "TimeCode.h"
+#include "engine/EngineError.h"
+#include "engine/TimeCode.h"
 
 #include <QLabel>
 

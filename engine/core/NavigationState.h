@@ -1,0 +1,54 @@
+#pragma once
+// The navigation thread's own state (private to the pipeline's navigation
+// and scanning code). Navigation thread only.
+
+#include "engine/core/PipelineItems.h"
+#include "engine/core/PipelineTiming.h"
+#include "engine/core/PlaybackPipeline.h"
+#include "engine/demux/PsDemuxer.h"
+
+namespace velmora::core {
+
+struct PlaybackPipeline::NavState
+{
+    int serial = -1;
+    // Timeline: the disc's time stamps plus offset; the offset changes
+    // wherever the stamps jump so the timeline runs on without a break.
+    std::int64_t offset = 0;
+    bool haveLastEnd = false;
+    std::int64_t lastEndPtm = 0;       // disc time stamp where the last unit ended
+    std::int64_t timelineEnd = 0;      // our timeline where the last unit ended
+    std::shared_ptr<const NavUnit> unit;
+    std::int64_t seekTarget = -1;
+    // Sound.
+    int audioPhysical = -1;
+    demux::StreamType audioType = demux::StreamType::Ac3;
+    bool audioBroken = false;
+    // What the navigator told us.
+    bool wide = false;
+    int codedHeight = 576;
+    int framesPerSecond = 25;
+    int titleSet = 0;
+    int noDataEvents = 0;
+    // The program chain's streams, read again at every event that may change them.
+    std::shared_ptr<const StreamSummary> streams = std::make_shared<const StreamSummary>();
+    int navigatorSubpicture = -1;
+    // Speed of this serial; a key-frame scan reads one unit per step.
+    ScanSpeed speed = ScanSpeed::normal();
+    bool keyFrames() const { return !speed.playsEveryFrame(); }
+    bool soundOn() const { return speed.soundOn(); }
+    bool scanStepDue = false;          // take the next step before reading on
+    bool scanUnitSeen = false;         // the step's NAV packet has come
+    bool scanUnitRead = false;         // ... and all of its unit: show it, then wait
+    timing::Clock::time_point nextStepAt;
+
+    std::int64_t toTimeline(std::int64_t pts) const { return pts < 0 ? -1 : pts + offset; }
+    std::int64_t titleTimeOf(std::int64_t timeline) const
+    {
+        if (!unit || timeline < 0)
+            return -1;
+        return unit->titleTime90k + (timeline - unit->timelineStart);
+    }
+};
+
+} // namespace velmora::core

@@ -1,0 +1,159 @@
+// The engine on a slow drive: the windows must never wait on the disc.
+//
+// This program runs with tests/support/SlowSourceShim.c preloaded (see
+// tests/engine/CMakeLists.txt): every 4th read of a .VOB file of the disc
+// sleeps 400 ms first, as a drive does while it spins up, seeks or retries.
+// A timer ticking every 10 ms on the UI thread records the longest gap
+// between two ticks: the longest time the UI thread was kept from its
+// events while the disc opened and while the menu was worked.
+#include "engine/EngineError.h"
+#include "engine/ErrorTrap.h"
+#include "engine/core/PlaybackEngine.h"
+#include "engine/core/QtEntry.h"
+#include "engine/video/VideoSurface.h"
+
+#include <QtTest>
+
+#include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QTimer>
+
+using namespace velmora;
+
+namespace {
+
+QString discA()
+{
+    return QStringLiteral(VELMORA_DISC_DIR "/A");
+}
+
+// The largest gap between two ticks of a 10 ms timer on the UI thread.
+class StallMeter
+{
+public:
+    StallMeter()
+    {
+        m_timer.setInterval(10);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            m_largest = std::max(m_largest, m_clock.restart());
+        });
+    }
+    void start()
+    {
+        m_largest = 0;
+        m_clock.start();
+        m_timer.start();
+    }
+    qint64 largestGapMs() const { return m_largest; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_largest = 0;
+};
+
+void movePointer(QWidget *surface, QPoint at)
+{
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), surface->mapToGlobal(QPointF(at)), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(surface, &move);
+}
+
+} // namespace
+
+class TestSlowDisc : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (!QFileInfo::exists(discA() + QStringLiteral("/VIDEO_TS/VIDEO_TS.IFO")))
+            QSKIP("the authored test discs are missing");
+        QVERIFY2(qEnvironmentVariable("LD_PRELOAD").contains(QLatin1String("SlowSource")),
+                 "run through ctest: the slow-source shim must be preloaded");
+    }
+
+    void menuAndChaptersOnASlowDriveNeverStallTheWindows()
+    {
+        QWidget host;
+        host.resize(720, 576);
+        host.show();
+        auto *engine = new PlaybackEngine(&host);
+        engine->Move(0, 0, 720, 576);
+        QWidget *surface = engine->surface();
+        int pictures = 0;
+        QObject::connect(static_cast<video::VideoSurface *>(surface), &video::VideoSurface::pictureShown,
+                         [&] { ++pictures; });
+
+        StallMeter meter;
+        meter.start();
+        engine->setDVDDirectory(discA());
+        engine->Render(0);
+        engine->Play();
+        QTRY_VERIFY_WITH_TIMEOUT(pictures > 0, 30000);
+        const qint64 atOpen = meter.largestGapMs();
+
+        // The main menu: three buttons in a column (picture x 200-520, y 180-450).
+        meter.start();
+        const QPoint buttons[] = {{360, 200}, {360, 290}, {360, 380}, {100, 100}};
+        for (int i = 0; i < 80; ++i) {
+            movePointer(surface, buttons[i % 4]);
+            QTest::qWait(5);
+        }
+        QTest::keyClick(surface, Qt::Key_Return);
+        for (int i = 0; i < 80; ++i) {
+            movePointer(surface, buttons[(i + 1) % 4]);
+            QTest::qWait(5);
+        }
+        // Skips the disc refuses (a menu on screen, the last chapter) are
+        // errors for the caller, never a stall.
+        int skipped = 0;
+        for (int i = 0; i < 5; ++i) {
+            QTest::qWait(400);
+            ErrorTrap trap(ErrorTrap::Mode::SkipAndContinue);
+            skipped += trap.run([&] { engine->PlayNextChapter(); }) ? 1 : 0;
+        }
+        QTest::qWait(1000);
+        const qint64 inPlay = meter.largestGapMs();
+
+        QVERIFY(engine->isPlaying());
+        qInfo("largest UI gap: %lld ms opening, %lld ms playing (%d chapter skips taken)", atOpen, inPlay, skipped);
+        QVERIFY2(atOpen <= 50, qPrintable(QStringLiteral("UI stalled %1 ms while the disc opened").arg(atOpen)));
+        QVERIFY2(inPlay <= 50, qPrintable(QStringLiteral("UI stalled %1 ms while playing").arg(inPlay)));
+        engine->Stop();
+    }
+
+    void aThrowingOperationFromAPointerEventIsReported()
+    {
+        // What every entry from Qt into the engine does with a failure:
+        // reported, and the program goes on taking events.
+        video::VideoSurface surface;
+        surface.resize(720, 576);
+        surface.show();
+        video::VideoPicture picture;
+        picture.image = QImage(720, 576, QImage::Format_RGB32);
+        picture.image.fill(Qt::black);
+        picture.codedSize = picture.displaySize = QSize(720, 576);
+        surface.present(picture);
+        QString reported;
+        int handled = 0;
+        QObject::connect(&surface, &video::VideoSurface::pointerMoved, [&](const QPoint &) {
+            core::guarded("pointer move", [&] {
+                ++handled;
+                throw EngineError(ErrorCode::DeviceError, QStringLiteral("The disc does not answer"));
+            }, [&](const QString &message) { reported = message; });
+        });
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        movePointer(&surface, {100, 100});
+        movePointer(&surface, {120, 100});
+        QApplication::sendEvent(&surface, &press);
+        QTest::qWait(20);
+        QCOMPARE(reported, QStringLiteral("The disc does not answer"));
+        QCOMPARE(handled, 2);
+    }
+};
+
+QTEST_MAIN(TestSlowDisc)
+#include "test_slow_disc.moc"
