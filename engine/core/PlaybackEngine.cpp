@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <atomic>
+#include <exception>
 #include <sys/stat.h>
 #include <thread>
 
@@ -96,47 +97,55 @@ PlaybackEngine::~PlaybackEngine()
 // ---------------------------------------------------------------------------
 // Source and outputs
 
-void PlaybackEngine::ensureOpen()
+template <class Work>
+void PlaybackEngine::offUiThread(Work &&work)
 {
-    if (m_navigator)
-        return;
+    // Opening reads every information file of the disc, and a sound server
+    // takes its time to open a device: seconds on a drive that spins up. A
+    // worker does it while this thread waits in a local event loop that
+    // paints the windows and runs timers but takes no user input (no
+    // command can start meanwhile); the caller still gets the error.
     if (m_opening)
         throw EngineError(ErrorCode::DeviceError, QStringLiteral("The disc is still being opened"));
-    // Opening reads every information file of the disc: seconds on a drive
-    // that spins up. A worker opens it while this thread waits in a local
-    // event loop that paints the windows and runs timers but takes no user
-    // input (no command can start while the disc opens); the caller still
-    // gets the opening error.
-    struct Opening
-    {
-        std::unique_ptr<nav::DvdNavigator> navigator;
-        nav::OpenError error;
-        std::atomic<bool> done{false};
-    };
-    auto opening = std::make_shared<Opening>();
-    const QString directory = m_directory;
     m_opening = true;
     QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    std::exception_ptr failure;
+    std::atomic<bool> done{false};
     QEventLoop loop;
-    std::thread worker([opening, directory, &loop] {
-        opening->navigator = nav::DvdNavigator::open(directory, &opening->error);
-        opening->done = true;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    if (!opening->done)
+    if (!done)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     worker.join();
     QGuiApplication::restoreOverrideCursor();
     m_opening = false;
+    if (failure)
+        std::rethrow_exception(failure);
+}
 
+void PlaybackEngine::ensureOpen()
+{
+    if (m_navigator)
+        return;
+    const QString directory = m_directory;
+    std::unique_ptr<nav::DvdNavigator> navigator;
+    nav::OpenError error;
+    offUiThread([&] { navigator = nav::DvdNavigator::open(directory, &error); });
     if (directory != m_directory)
         throw EngineError(ErrorCode::NoDisc, QStringLiteral("The source changed while it was being opened"));
-    if (!opening->navigator) {
+    if (!navigator) {
         if (m_surface)
-            m_surface->showMessage(opening->error.message);
-        throw EngineError(opening->error.code, opening->error.message);
+            m_surface->showMessage(error.message);
+        throw EngineError(error.code, error.message);
     }
-    m_navigator = std::move(opening->navigator);
+    m_navigator = std::move(navigator);
     m_navigatorUsed = false;
     m_state = State::Stopped;
 }
@@ -166,22 +175,26 @@ void PlaybackEngine::checkDecoders() const
 
 void PlaybackEngine::ensureAudio()
 {
-    if (!m_audio) {
-        // Automatic falls back to silence on the system clock (and logs it
-        // once) when there is no sound device.
-        std::unique_ptr<AudioOutput> output;
+    if (m_audio && m_audio->isRunning())
+        return;
+    std::unique_ptr<AudioPlayer> fresh;
+    AudioPlayer *player = m_audio.get();
+    offUiThread([&] {
         try {
-            output = openAudioOutput(AudioOutputKind::Automatic);
+            if (!player) {
+                // Automatic falls back to silence on the system clock (and
+                // logs it once) when there is no sound device.
+                fresh = std::make_unique<AudioPlayer>(openAudioOutput(AudioOutputKind::Automatic));
+                player = fresh.get();
+            }
+            player->start();
         } catch (const EngineError &e) {
             throw EngineError(ErrorCode::NoInterface, e.message());
         }
-        m_audio = std::make_unique<AudioPlayer>(std::move(output));
-        m_audio->setMuted(m_muted);
-    }
-    try {
-        m_audio->start();
-    } catch (const EngineError &e) {
-        throw EngineError(ErrorCode::NoInterface, e.message());
+    });
+    if (fresh) {
+        fresh->setMuted(m_muted);
+        m_audio = std::move(fresh);
     }
 }
 

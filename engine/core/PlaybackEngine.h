@@ -125,6 +125,9 @@ private:
     // through here: a failure becomes a message on the surface, never an
     // exception in Qt.
     template <class Work> void guardedEntry(const char *where, Work &&work);
+    // Runs work on a worker thread; the windows keep painting meanwhile
+    // (no user input). Rethrows what work threw.
+    template <class Work> void offUiThread(Work &&work);
     // A libdvdnav call this long means the disc loops inside the library.
     static constexpr int StuckNavigatorMs = 8000;
 
