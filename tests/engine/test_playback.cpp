@@ -1184,6 +1184,30 @@ private slots:
         QCOMPARE(engine->AudioStreamCount(), 0);
     }
 
+    void playingAgainAfterTheEndIsHeard()
+    {
+        // The sound player outlives the pipeline that played the disc to its
+        // end; the next pipeline's sound must not be dropped as stale.
+        REQUIRE_DISCS();
+        QTemporaryDir dir;
+        Run run(discB(), false, nullptr, dir.filePath("out.wav"));
+        QVERIFY(run.pipeline);
+        run.pipeline->start();
+        QVERIFY(run.waitEvent(core::PipelineEvent::Kind::Ended, 0, 30000) >= 0);
+        run.pipeline->stop();
+
+        run.pipeline = std::make_unique<core::PlaybackPipeline>(
+            *run.navigator, &run.output, run.audio.get(), core::PlaybackPipeline::Options{false},
+            [&run](const core::PipelineEvent &e) {
+                std::lock_guard lock(run.mutex);
+                run.events.push_back(e);
+            });
+        run.pipeline->rewindNavigator();
+        run.pipeline->start();
+        QTRY_VERIFY_WITH_TIMEOUT(run.audio->clock().valid && run.audio->clock().serial == run.pipeline->currentSerial(),
+                                 10000);
+    }
+
     void selectingTheFrenchStreamSwitchesTheSound()
     {
         REQUIRE_DISCS();
