@@ -25,6 +25,26 @@ VideoWindowRebuilder &rebuilder()
     return r;
 }
 
+int browsersOpen = 0;
+std::uint64_t browserChanges = 0;
+
+// Counts a browser as open for as long as it runs.
+struct BrowserOpen
+{
+    BrowserOpen()
+    {
+        ++browsersOpen;
+        ++browserChanges;
+    }
+    ~BrowserOpen()
+    {
+        --browsersOpen;
+        ++browserChanges;
+    }
+    BrowserOpen(const BrowserOpen &) = delete;
+    BrowserOpen &operator=(const BrowserOpen &) = delete;
+};
+
 QPointer<frmDVDdirectory> &instance()
 {
     static QPointer<frmDVDdirectory> form;
@@ -111,12 +131,27 @@ QString BrowseForFolder(QWidget *owner, const QString &prompt, const QString &st
     if (auto *name = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
         QObject::connect(name, &QLineEdit::textChanged, status, showSelection);
 
-    if (dialog.exec() != QDialog::Accepted)
+    int result = QDialog::Rejected;
+    {
+        BrowserOpen open;
+        result = dialog.exec();
+    }
+    if (result != QDialog::Accepted)
         return QString();
     const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty())
         return QString();
     return QDir::cleanPath(QFileInfo(chosen.first()).absoluteFilePath());
+}
+
+bool folderBrowserOpen()
+{
+    return browsersOpen > 0;
+}
+
+std::uint64_t folderBrowserChanges()
+{
+    return browserChanges;
 }
 
 void setVideoWindowRebuilder(VideoWindowRebuilder r)

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 
 class QLineEdit;
@@ -33,6 +34,13 @@ inline const QString BrowsePromptChinese = QStringLiteral("请选择DVD的文件
 // The selected folder's full path is shown while the selection changes.
 // Returns the chosen folder's absolute path, or "" when cancelled.
 QString BrowseForFolder(QWidget *owner, const QString &prompt, const QString &start);
+
+// A folder browser of BrowseForFolder is open now. The status poll reads this
+// so the open shortcut never stacks a second browser on the first.
+bool folderBrowserOpen();
+// Moves every time a folder browser opens or closes: tells a caller that
+// samples now and then whether one was open in between.
+std::uint64_t folderBrowserChanges();
 
 // Rebuilds the video window (unload, load, show) and returns its new engine.
 // Installed once by whoever owns the video window; without it, confirm only

@@ -117,6 +117,7 @@ KeySample WindowKeySource::sample(VirtualKey key)
     KeySample s;
     const bool downNow = m_down.contains(c);
     s.pressed = downNow || m_pressed.contains(c);
+    s.down = downNow;
     s.withoutAlt = (downNow && !m_altDown) || m_pressedPlain.contains(c);
     m_pressed.remove(c);
     m_pressedPlain.remove(c);
@@ -159,6 +160,7 @@ KeySample ScriptedKeySource::sample(VirtualKey key)
     sampled.append(key);
     KeySample s;
     s.pressed = m_held.contains(c) || m_tapped.contains(c);
+    s.down = m_held.contains(c);
     s.withoutAlt = m_heldPlain.contains(c) || m_tappedPlain.contains(c);
     m_tapped.remove(c);
     m_tappedPlain.remove(c);

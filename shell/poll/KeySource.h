@@ -57,6 +57,8 @@ struct KeySample
 {
     // Down now, or pressed at least once since the previous sample of this code.
     bool pressed = false;
+    // Down at the moment of the sample (a key held since earlier presses).
+    bool down = false;
     // Of those presses (and the current down state), at least one happened
     // with no Alt key held. Alt+F4 belongs to the window manager.
     bool withoutAlt = false;

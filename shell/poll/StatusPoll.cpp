@@ -5,14 +5,16 @@
 #include "engine/DvdEngine.h"
 #include "engine/ErrorTrap.h"
 #include "services/AboutHelp.h"
+#include "services/FolderChooser.h"
 #include "shell/Form4.h"
 #include "shell/Form6.h"
 #include "shell/Forms.h"
 #include "widgets/ImageButton.h"
 #include "widgets/ProgressBar.h"
+#include "TextEntryFocus.h"
 
 #include <QApplication>
-#include <QScopedValueRollback>
+#include <QSet>
 #include <QTimer>
 
 #include <array>
@@ -58,18 +60,83 @@ struct Inputs
     bool pressed(VirtualKey key) const { return (*this)[key].pressed; }
 };
 
+// The keys that edit text. While a text entry of ours has the focus they are
+// typing, not shortcuts; F1, F4 and the keypad's + and - still act.
+bool editsText(VirtualKey key)
+{
+    switch (key) {
+    case VirtualKey::PageDown:
+    case VirtualKey::PageUp:
+    case VirtualKey::Home:
+    case VirtualKey::Left:
+    case VirtualKey::Right:
+    case VirtualKey::Enter:
+    case VirtualKey::O:
+    case VirtualKey::P:
+    case VirtualKey::Space:
+    case VirtualKey::M:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Drops the presses that belong to our own text entries and folder browser.
+//
+// A tick sees what was pressed since the previous one, so the question is
+// whether a text entry had the focus at any moment in between, not only now:
+// "o" typed and the field closed between two ticks is still typing. The same
+// for O and a folder browser. A key dropped this way stays dropped while it
+// is held, so a key held across a dialog's closing does not fire afterwards.
+class TypingFilter
+{
+public:
+    void apply(Inputs &in)
+    {
+        const TextEntryFocus &focus = TextEntryFocus::instance();
+        const bool typing = focus.active() || focus.changes() != m_focusSeen;
+        const bool browsing = folderBrowserOpen() || folderBrowserChanges() != m_browserSeen;
+        m_focusSeen = focus.changes();
+        m_browserSeen = folderBrowserChanges();
+        for (std::size_t i = 0; i < PolledKeys.size(); ++i) {
+            const VirtualKey key = PolledKeys[i];
+            const int code = static_cast<int>(key);
+            KeySample &s = in.samples[i];
+            if ((typing && editsText(key)) || (browsing && key == VirtualKey::O)) {
+                if (s.pressed)
+                    m_held.insert(code);
+                s = KeySample{};
+            } else if (m_held.contains(code)) {
+                // Still held since it was dropped: still dropped. Released:
+                // what the sample reports is a new press.
+                if (s.down)
+                    s = KeySample{};
+                else
+                    m_held.remove(code);
+            }
+        }
+    }
+
+private:
+    std::uint64_t m_focusSeen = 0;
+    std::uint64_t m_browserSeen = 0;
+    QSet<int> m_held; // dropped codes not yet seen released
+};
+
 } // namespace
 
 KeySource &keySource()
 {
     if (!source())
         source() = createKeySource();
+    TextEntryFocus::instance(); // follows the focus from now on
     return *source();
 }
 
 void setKeySource(std::unique_ptr<KeySource> s)
 {
     source() = std::move(s);
+    TextEntryFocus::instance();
 }
 
 void Timer1_Timer()
@@ -82,6 +149,8 @@ void Timer1_Timer()
     KeySource &keys = keySource();
     for (std::size_t i = 0; i < PolledKeys.size(); ++i)
         in.samples[i] = keys.sample(PolledKeys[i]);
+    static TypingFilter typing;
+    typing.apply(in);
 
     // 2. Full screen: the menu for a right click anywhere.
     trap.run([&] {
@@ -153,14 +222,10 @@ void Timer1_Timer()
         trap.run([] { engine().Stop(); });
         trap.run([] { form6().Seek->setValue(1); });
     }
-    // 20. O: open a folder as the panel's Op button does. The keys are
-    //    global and ticks go on while a browser opened by Op or the menu is
-    //    up: an "o" typed into it must not open a second browser on top.
-    static bool browsing = false;
-    if (in.pressed(VirtualKey::O) && !browsing && !QApplication::activeModalWidget()) {
-        QScopedValueRollback<bool> guard(browsing, true);
+    // 20. O: open a folder as the panel's Op button does. Not over another
+    //    modal dialog; an open folder browser already dropped O above.
+    if (in.pressed(VirtualKey::O) && !QApplication::activeModalWidget())
         OpenFolder(OpenPromptEnglish);
-    }
 }
 
 void Timer2_Timer()

@@ -10,6 +10,12 @@
 // tick and a refused engine call never stops the rest. F4 (without Alt) ends
 // the program and with it the tick.
 //
+// Keys typed into the player's own text entries are text, not shortcuts:
+// while one has the focus, and for what was pressed before it lost the focus,
+// the text-editing keys are dropped (F1, F4 and the keypad's + and - still
+// act); so is O while a folder browser is open. A dropped key stays dropped
+// until it is released (TextEntryFocus.h).
+//
 // Timer2 (every 3000 ms) runs Timer2_Timer: in full screen it hands the
 // keyboard focus back to the video.
 //

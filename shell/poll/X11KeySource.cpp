@@ -114,8 +114,13 @@ public:
                     downNow = true;
             }
         }
+        // The replies above may have carried raw events into Xlib's queue,
+        // where the socket notifier never sees them: latch them now, not a
+        // tick later.
+        drain();
         KeySample s;
         s.pressed = downNow || m_pressed.contains(c);
+        s.down = downNow;
         s.withoutAlt = (downNow && !altNow) || m_pressedPlain.contains(c);
         m_pressed.remove(c);
         m_pressedPlain.remove(c);

@@ -6,10 +6,13 @@
 #include "services/AboutHelp.h"
 #include "services/FolderChooser.h"
 #include "shell/poll/StatusPoll.h"
+#include "shell/poll/TextEntryFocus.h"
 #include "widgets/ImageButton.h"
 #include "widgets/ProgressBar.h"
 
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QAbstractItemView>
 #include <QMenu>
 #include <QSlider>
 
@@ -34,8 +37,17 @@ private slots:
     void openKeyCancelled();
     void f4EndsTheTickButNotWithAlt();
     void fullScreenMouse();
+    void typingInOwnField_data();
+    void typingInOwnField();
+    void typedKeysDoNotFireLater();
+    void openKeyWhileBrowsing();
 
 private:
+    // What any shortcut leaves behind, to tell whether one acted.
+    QString effects() const;
+    // Shows a window whose line edit has the keyboard focus.
+    QLineEdit *focusField(QWidget &window);
+
     ScriptedKeySource *m_keys = nullptr;
 };
 
@@ -300,6 +312,159 @@ void TestStatusPoll::fullScreenMouse()
     QCOMPARE(shown, QStringLiteral("mnuFile"));
     QCOMPARE(res().popupOwner(), static_cast<QWidget *>(&form6()));
     res().fs();
+}
+
+QString TestStatusPoll::effects() const
+{
+    return QStringList{actions(calls()).join(u','), QString::number(res().mnuFullscreen->isChecked()),
+                       QString::number(form6().Slider1->value()),
+                       QString::number(helpForm() && helpForm()->isVisible())}
+        .join(u'|');
+}
+
+QLineEdit *TestStatusPoll::focusField(QWidget &window)
+{
+    auto *field = new QLineEdit(&window);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    field->setFocus();
+    return TextEntryFocus::instance().active() ? field : nullptr;
+}
+
+void TestStatusPoll::typingInOwnField_data()
+{
+    QTest::addColumn<VirtualKey>("key");
+    QTest::addColumn<bool>("acts");
+    const std::pair<const char *, VirtualKey> editing[] = {
+        {"Page Down", VirtualKey::PageDown}, {"Page Up", VirtualKey::PageUp}, {"Home", VirtualKey::Home},
+        {"Left", VirtualKey::Left}, {"Right", VirtualKey::Right}, {"Enter", VirtualKey::Enter},
+        {"O", VirtualKey::O}, {"P", VirtualKey::P}, {"Space", VirtualKey::Space}, {"M", VirtualKey::M}};
+    for (const auto &[name, key] : editing)
+        QTest::newRow(name) << key << false;
+    const std::pair<const char *, VirtualKey> others[] = {
+        {"F1", VirtualKey::F1}, {"F4", VirtualKey::F4}, {"keypad +", VirtualKey::KeypadPlus},
+        {"keypad -", VirtualKey::KeypadMinus}};
+    for (const auto &[name, key] : others)
+        QTest::newRow(name) << key << true;
+}
+
+void TestStatusPoll::typingInOwnField()
+{
+    QFETCH(VirtualKey, key);
+    QFETCH(bool, acts);
+    if (helpForm())
+        helpForm()->close();
+    form6().Slider1->setValue(50);
+    QWidget window;
+    QVERIFY(focusField(window));
+    const QString before = effects();
+    bool dialog = false;
+    bool exited = false;
+    m_keys->tap(key);
+    whileOpen([&] {
+        try {
+            Timer1_Timer();
+        } catch (const ExitCalled &) {
+            exited = true;
+        }
+    }, [&](QWidget *w) {
+        dialog = true;
+        w->close();
+    });
+    QCOMPARE(dialog || exited || effects() != before, acts);
+    if (helpForm())
+        helpForm()->close();
+}
+
+void TestStatusPoll::typedKeysDoNotFireLater()
+{
+    {
+        QWidget window;
+        QVERIFY(focusField(window));
+        Timer1_Timer();
+        // Typed, and the field gone, all between two ticks.
+        for (VirtualKey k : {VirtualKey::O, VirtualKey::M, VirtualKey::P, VirtualKey::Space, VirtualKey::Enter})
+            m_keys->tap(k);
+        m_keys->hold(VirtualKey::M);
+    }
+    QVERIFY(!TextEntryFocus::instance().active());
+    bool browsed = false;
+    // A browser opened by mistake is closed rather than left to hang the test.
+    const auto closeAndNote = [&](QWidget *w) {
+        browsed = true;
+        w->close();
+    };
+    whileOpen([] { Timer1_Timer(); }, closeAndNote);
+    whileOpen([] { Timer1_Timer(); }, closeAndNote); // M is still held since it was typed
+    QVERIFY(!browsed);
+    QCOMPARE(actions(calls()), QStringList());
+
+    // Released and pressed again with no field of ours focused: a shortcut again.
+    m_keys->release(VirtualKey::M);
+    Timer1_Timer();
+    m_keys->tap(VirtualKey::M);
+    m_keys->tap(VirtualKey::P);
+    Timer1_Timer();
+    QCOMPARE(actions(calls()), QStringList({"Pause", "setMute(true)"}));
+
+    // A read-only field takes no typing.
+    QWidget window;
+    QLineEdit *field = focusField(window);
+    QVERIFY(field);
+    field->setReadOnly(true);
+    field->setFocus();
+    field->clearFocus();
+    field->setFocus();
+    QVERIFY(!TextEntryFocus::instance().active());
+    Timer1_Timer();
+    engine().calls.clear();
+    m_keys->tap(VirtualKey::P);
+    Timer1_Timer();
+    QCOMPARE(actions(calls()), QStringList{"Pause"});
+}
+
+void TestStatusPoll::openKeyWhileBrowsing()
+{
+    // A browser opened by the panel's button; the focus in its folder list,
+    // not in a text field.
+    int browsers = 0;
+    bool typing = true;
+    whileOpen([] { Op_Click(); }, [&](QWidget *w) {
+        ++browsers;
+        QApplication::setActiveWindow(w);
+        QAbstractItemView *list = nullptr; // the folder list shown (list or detail view)
+        for (QAbstractItemView *view : w->findChildren<QAbstractItemView *>()) {
+            if (!list && view->isVisible() && view->objectName() != u"sidebar")
+                list = view;
+        }
+        for (int i = 0; list && i < 100 && !list->hasFocus(); ++i) {
+            list->setFocus();
+            QTest::qWait(10);
+        }
+        typing = TextEntryFocus::instance().active();
+        m_keys->tap(VirtualKey::O);
+        Timer1_Timer();
+        m_keys->hold(VirtualKey::O);
+        Timer1_Timer();
+        static_cast<QDialog *>(w)->reject();
+    });
+    QCOMPARE(browsers, 1);
+    QVERIFY(!typing);
+    // Held across the browser's closing: no new browser.
+    whileOpen([] { Timer1_Timer(); }, [&](QWidget *w) {
+        ++browsers;
+        static_cast<QDialog *>(w)->reject();
+    });
+    QCOMPARE(browsers, 1);
+    // Released, then pressed: it opens one.
+    m_keys->release(VirtualKey::O);
+    Timer1_Timer();
+    m_keys->tap(VirtualKey::O);
+    whileOpen([] { Timer1_Timer(); }, [&](QWidget *w) {
+        ++browsers;
+        static_cast<QDialog *>(w)->reject();
+    });
+    QCOMPARE(browsers, 2);
 }
 
 QTEST_MAIN(TestStatusPoll)
