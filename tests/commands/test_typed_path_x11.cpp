@@ -5,7 +5,7 @@
 // as a shortcut: one browser only, the sound not muted, the disc plays and
 // the store records the typed path.
 //
-// Skips without xdotool, sqlite3, the player binary or the authored disc.
+// Skips without xdotool, xwininfo, sqlite3, the player binary or the authored disc.
 
 #include "tests/support/DesktopDriver.h"
 
@@ -57,6 +57,14 @@ private:
     {
         return QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).toImage();
     }
+    // With VELMORA_TEST_SHOTS naming a folder, each stage leaves a picture of
+    // the whole screen there, to be looked at by eye.
+    void snapshot(const QString &stage) const
+    {
+        const QString folder = qEnvironmentVariable("VELMORA_TEST_SHOTS");
+        if (!folder.isEmpty())
+            QGuiApplication::primaryScreen()->grabWindow(0).save(QDir(folder).filePath(stage + ".png"));
+    }
     // Records every folder browser seen while waiting.
     bool waitWatching(const std::function<bool()> &condition, int ms);
 
@@ -71,9 +79,9 @@ void TestTypedPathX11::initTestCase()
 {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         QSKIP("needs an X display");
-    for (const char *tool : {"xdotool", "sqlite3"}) {
+    for (const char *tool : {"xdotool", "xwininfo", "sqlite3"}) {
         if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
-            QSKIP("needs xdotool and sqlite3");
+            QSKIP("needs xdotool, xwininfo and sqlite3");
     }
     const QString disc = QStringLiteral(VELMORA_DISC_DIR "/B");
     if (!QFileInfo::exists(QStringLiteral(VELMORA_PLAYER)) || !QFileInfo::exists(disc + "/VIDEO_TS/VIDEO_TS.IFO"))
@@ -112,12 +120,15 @@ QHash<QString, QString> TestTypedPathX11::windows() const
     return out;
 }
 
+// A window's client area on screen (xdotool's geometry can name the frame's
+// corner under a reparenting window manager).
 QRect TestTypedPathX11::geometry(const QString &id) const
 {
-    QHash<QString, int> g;
-    for (const QString &line : xdotool({"getwindowgeometry", "--shell", id}).split(u'\n'))
-        g.insert(line.section(u'=', 0, 0), line.section(u'=', 1).toInt());
-    return QRect(g.value("X"), g.value("Y"), g.value("WIDTH"), g.value("HEIGHT"));
+    QHash<QString, QString> info;
+    for (const QString &line : runTool(QStringLiteral("xwininfo"), {"-id", id}).split(u'\n'))
+        info.insert(line.section(u':', 0, 0).trimmed(), line.section(u':', 1).trimmed());
+    return QRect(info.value("Absolute upper-left X").toInt(), info.value("Absolute upper-left Y").toInt(),
+                 info.value("Width").toInt(), info.value("Height").toInt());
 }
 
 // The panel or the video window (the taller one).
@@ -163,6 +174,7 @@ void TestTypedPathX11::typedPathOpensOnce()
     // The browser's path field has the focus: the path goes there.
     xdotool({"type", "--delay", "40", m_discPath});
     QTest::qWait(700); // more than a tick with all of it typed
+    snapshot(QStringLiteral("1-typed"));
     xdotool({"key", "Return"});
 
     QString chooser;
@@ -174,11 +186,14 @@ void TestTypedPathX11::typedPathOpensOnce()
     // Several ticks with the chooser's path box focused.
     QVERIFY(!waitWatching([] { return false; }, 1500));
 
+    snapshot(QStringLiteral("2-chooser"));
     // Confirm ("确认 & 播放", the right-hand button).
     const QRect form = geometry(chooser);
     xdotool({"mousemove", QString::number(form.x() + 228), QString::number(form.y() + 52)});
     xdotool({"click", "1"});
     xdotool({"mousemove", QString::number(screen.width() - 5), "5"});
+    QTest::qWait(1000);
+    snapshot(QStringLiteral("3-confirmed"));
     QVERIFY2(waitWatching([this] {
         const QImage shot = grab(window(true));
         return !shot.isNull() && near(shot.pixelColor(int(shot.width() * 0.18), int(shot.height() * 0.55)), Cyan);
