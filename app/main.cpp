@@ -2,6 +2,7 @@
 //
 // Start-up: the control panel comes first and brings everything else up
 // (skin, video window with its engine, mixer, timers).
+#include "app/SessionPlatform.h"
 #include "commands/Commands.h"
 #include "commands/LaterStarts.h"
 #include "engine/core/PlaybackEngine.h"
@@ -51,7 +52,9 @@ int main(int argc, char *argv[])
     if (const std::optional<int> status = velmora::handOverToRunningPlayer())
         return *status;
 
+    const velmora::PlatformDecision platform = velmora::chooseSessionPlatform();
     QApplication app(argc, argv);
+    velmora::reportSessionPlatform(platform);
     useCjkCapableFont();
 
     velmora::setEngineFactory([](QWidget *host) { return velmora::createPlaybackEngine(host); });
