@@ -264,6 +264,9 @@ void TestWaylandSession::dragMovesThePanel()
 
 void TestWaylandSession::userChoiceOfNativeWayland()
 {
+    // One player per user: a second start would hand over to the first.
+    m_player.kill();
+    m_player.waitForFinished();
     QProcessEnvironment env = playerEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
     QProcess native;
