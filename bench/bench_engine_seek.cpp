@@ -29,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 // Notes when the first picture at or after a wanted title time arrives.
-class WatchingOutput : public video::VideoOutput
+class WatchingOutput : public video::ImageOutput
 {
 public:
     // Scaled as the player's window scales it (the size the CPU budget is measured at).

@@ -10,7 +10,7 @@
 //   video thread        decodes, deinterlaces, waits for each picture's time
 //                       on the master clock (the audio clock while sound
 //                       plays, else the system clock), drops late pictures,
-//                       scales to the output's size and presents.
+//                       hands each picture as decoded to the output, which scales it.
 //   audio thread        inside AudioPlayer (engine/audio).
 //
 // Time stamps on a DVD restart at every loop of a menu and jump at cell

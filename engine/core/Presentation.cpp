@@ -1,6 +1,7 @@
 // The video thread: decodes, waits for each picture's time on the master
 // clock (the sound being heard, else the system clock), drops late pictures,
-// scales, has the overlay draw over them and presents.
+// hands each picture as decoded to the output, which scales it and has the
+// overlay drawn over it.
 #include "PlaybackPipeline.h"
 
 #include "engine/EngineError.h"
@@ -8,7 +9,6 @@
 #include "engine/core/PipelineItems.h"
 #include "engine/core/PipelineTiming.h"
 #include "engine/spu/ButtonHighlight.h"
-#include "engine/video/FrameScaler.h"
 #include "engine/video/VideoDecoder.h"
 #include "engine/video/VideoOutput.h"
 
@@ -48,10 +48,9 @@ struct PlaybackPipeline::VideoState
     ScanSpeed speed = ScanSpeed::normal(); // of this serial
     bool keyPictureShown = false;     // key-frame scan: the serial's one picture is out
     StreamSummary shownStreams;
-    // The picture on screen before anything was drawn over it, to draw again
+    // The picture on screen as decoded, to present again with its overlay
     // when only the highlight changes (kept only where there are buttons).
-    QImage clean;
-    video::VideoPicture lastPicture;
+    video::VideoFrame lastPicture;
     OverlayFrame lastFrame;
     std::shared_ptr<const NavUnit> lastFrameUnit;
 
@@ -95,8 +94,6 @@ void PlaybackPipeline::videoLoop()
         report(PipelineEvent{PipelineEvent::Kind::Error, 0, 0, 0, 25, e.code(), e.message()});
         return;
     }
-    video::FrameScaler scaler;
-
     const auto stopOrStale = [&] {
         std::lock_guard lock(m_stateMutex);
         return m_stopRequested || m_serial.current() != v.serial;
@@ -200,25 +197,25 @@ void PlaybackPipeline::videoLoop()
 
         const bool wide = unit ? unit->wide : false;
         const QSize display = video::displaySizeFor(frame->height, wide);
-        video::VideoPicture picture;
+        video::VideoFrame picture;
         picture.displaySize = display;
         picture.codedSize = QSize(frame->width, frame->height);
         picture.titleTime90k = titleTime;
         picture.timeline90k = pts;
         picture.title = unit ? unit->title : 0;
         picture.wide = wide;
-        const QSize size = m_video ? m_video->pictureSize(display) : QSize();
-        if (!size.isEmpty()) {
-            picture.image = scaler.scale(frame, size);
-            if (m_overlay && !picture.image.isNull()) {
+        picture.frame = video::shareFrame(frame);
+        if (m_video && picture.frame) {
+            // The output scales the decoded picture once, to its own size, and
+            // has the overlay drawn over the result.
+            video::OverlayPainter paint;
+            if (m_overlay) {
                 v.lastFrame = overlayFrame(unit, picture.codedSize, wide, pts, v.speed);
                 v.lastFrameUnit = unit;
-                v.lastPicture = picture;
-                v.clean = v.lastFrame.pci ? picture.image : QImage(); // shared, not copied
-                m_overlay->paint(picture.image, v.lastFrame);
+                v.lastPicture = v.lastFrame.pci ? picture : video::VideoFrame();
+                paint = [&](QImage &image) { m_overlay->paint(image, v.lastFrame); };
             }
-            if (!picture.image.isNull())
-                m_video->present(picture);
+            m_video->presentFrame(picture, paint);
         }
         if (m_options.paced && m_audio) {
             const AudioClock ac = m_audio->clock();
@@ -304,7 +301,7 @@ void PlaybackPipeline::videoLoop()
             v.anchored = false;
             v.speed = speed;
             v.keyPictureShown = false;
-            v.clean = QImage();
+            v.lastPicture = video::VideoFrame();
             v.lastFrameUnit.reset();
             decoder->reset();
             decoder->setKeyFramesOnly(!speed.playsEveryFrame());
@@ -333,14 +330,11 @@ void PlaybackPipeline::videoLoop()
             }
             break;
         case VideoItem::Kind::Repaint:
-            if (m_overlay && !v.clean.isNull() && m_video) {
+            if (m_overlay && v.lastPicture.frame && m_video) {
                 // The same picture with the highlight as it is now.
                 v.lastFrame = overlayFrame(v.lastFrameUnit, v.lastFrame.codedSize, v.lastFrame.wide,
                                            v.lastFrame.pts90k, v.speed);
-                video::VideoPicture picture = v.lastPicture;
-                picture.image = v.clean;
-                m_overlay->paint(picture.image, v.lastFrame);
-                m_video->present(picture);
+                m_video->presentFrame(v.lastPicture, [&](QImage &image) { m_overlay->paint(image, v.lastFrame); });
             }
             break;
         case VideoItem::Kind::Drain:

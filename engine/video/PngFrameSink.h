@@ -19,7 +19,7 @@
 
 namespace velmora::video {
 
-class PngFrameSink : public VideoOutput
+class PngFrameSink : public ImageOutput
 {
 public:
     // dir empty: nothing is written, pictures are only counted and hashed.

@@ -1,8 +1,45 @@
 #include "VideoOutput.h"
 
+#include "engine/video/FrameScaler.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include <QRect>
 
 namespace velmora::video {
+
+SharedFrame shareFrame(const AVFrame *frame)
+{
+    if (!frame)
+        return {};
+    AVFrame *copy = av_frame_clone(frame);
+    if (!copy)
+        return {};
+    return SharedFrame(copy, [](const AVFrame *f) {
+        AVFrame *owned = const_cast<AVFrame *>(f);
+        av_frame_free(&owned);
+    });
+}
+
+ImageOutput::ImageOutput() : m_scaler(std::make_unique<FrameScaler>()) {}
+ImageOutput::~ImageOutput() = default;
+
+void ImageOutput::presentFrame(const VideoFrame &frame, const OverlayPainter &overlay)
+{
+    const QSize size = pictureSize(frame.displaySize);
+    if (size.isEmpty() || !frame.frame)
+        return;
+    VideoPicture picture;
+    static_cast<PictureInfo &>(picture) = frame;
+    picture.image = m_scaler->scale(frame.frame.get(), size);
+    if (picture.image.isNull())
+        return;
+    if (overlay)
+        overlay(picture.image);
+    present(picture);
+}
 
 QSize displaySizeFor(int codedHeight, bool wide)
 {

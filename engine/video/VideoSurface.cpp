@@ -1,5 +1,8 @@
 #include "VideoSurface.h"
 
+#include "engine/video/GlCanvas.h"
+#include "engine/video/SoftwareCanvas.h"
+
 #include <algorithm>
 
 #include <QKeyEvent>
@@ -9,12 +12,34 @@
 
 namespace velmora::video {
 
-VideoSurface::VideoSurface(QWidget *parent) : QWidget(parent)
+VideoSurface::VideoSurface(QWidget *parent, std::optional<VideoBackend> backend) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     m_bounds = size();
+
+    BackendChoice choice;
+    if (backend) {
+        choice.backend = *backend;
+        choice.reason = *backend == VideoBackend::OpenGL ? QStringLiteral("opengl: asked for")
+                                                         : QStringLiteral("software: asked for");
+    } else {
+        choice = chooseBackend();
+    }
+    m_reason = choice.reason;
+    if (choice.backend == VideoBackend::OpenGL) {
+        auto *gl = new GlCanvas(this);
+        m_canvas = gl;
+        m_canvasWidget = gl;
+    } else {
+        auto *software = new SoftwareCanvas(this);
+        m_canvas = software;
+        m_canvasWidget = software;
+    }
+    m_canvasWidget->setGeometry(rect());
+    // Shown with the first picture; until then the surface paints black or its message.
+    m_canvasWidget->hide();
 }
 
 VideoSurface::~VideoSurface()
@@ -22,20 +47,24 @@ VideoSurface::~VideoSurface()
     emit destroying();
 }
 
-QSize VideoSurface::pictureSize(const QSize &displaySize)
+void VideoSurface::presentFrame(const VideoFrame &frame, const OverlayPainter &overlay)
 {
-    std::lock_guard lock(m_mutex);
-    return letterbox(displaySize, m_bounds).size();
-}
-
-void VideoSurface::present(const VideoPicture &picture)
-{
+    QSize bounds;
+    {
+        std::lock_guard lock(m_mutex);
+        bounds = m_bounds;
+    }
+    // A hidden or empty surface shows nothing: the picture is skipped.
+    if (bounds.isEmpty() || !frame.frame)
+        return;
+    m_canvas->takeFrame(frame, overlay, bounds);
     bool post = false;
     {
         std::lock_guard lock(m_mutex);
-        m_image = picture.image;
-        m_codedSize = picture.codedSize;
+        m_info = frame;
+        m_hasPicture = true;
         m_message.clear();
+        ++m_presented;
         post = !m_repaintPending;
         m_repaintPending = true;
     }
@@ -46,38 +75,53 @@ void VideoSurface::present(const VideoPicture &picture)
 
 void VideoSurface::requestRepaint()
 {
+    bool hasPicture = false;
     {
         std::lock_guard lock(m_mutex);
         m_repaintPending = false;
+        hasPicture = m_hasPicture;
     }
-    update();
+    if (!hasPicture)
+        return; // cleared meanwhile
+    if (m_canvasWidget->isHidden())
+        m_canvasWidget->show();
+    m_canvasWidget->update();
     emit pictureShown();
 }
 
 void VideoSurface::clear()
 {
+    m_canvas->dropFrame();
     {
         std::lock_guard lock(m_mutex);
-        m_image = QImage();
-        m_codedSize = QSize();
+        m_hasPicture = false;
+        m_info = PictureInfo();
     }
+    m_canvasWidget->hide();
     update();
 }
 
 void VideoSurface::showMessage(const QString &text)
 {
+    m_canvas->dropFrame();
     {
         std::lock_guard lock(m_mutex);
-        m_image = QImage();
+        m_hasPicture = false;
+        m_info = PictureInfo();
         m_message = text;
     }
+    m_canvasWidget->hide();
     update();
 }
 
 QImage VideoSurface::currentImage() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_image;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_hasPicture)
+            return {};
+    }
+    return m_canvas->shownImage();
 }
 
 QString VideoSurface::message() const
@@ -86,18 +130,36 @@ QString VideoSurface::message() const
     return m_message;
 }
 
+QString VideoSurface::canvasKind() const
+{
+    return m_canvas->kind();
+}
+
+int VideoSurface::presentedFrames() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_presented;
+}
+
+int VideoSurface::skippedFrames() const
+{
+    return m_canvas->skippedFrames();
+}
+
 std::optional<QPoint> VideoSurface::toPicture(const QPoint &widgetPos) const
 {
-    QSize imageSize;
+    QSize display;
     QSize coded;
     {
         std::lock_guard lock(m_mutex);
-        imageSize = m_image.size();
-        coded = m_codedSize;
+        if (!m_hasPicture)
+            return std::nullopt;
+        display = m_info.displaySize;
+        coded = m_info.codedSize;
     }
-    if (imageSize.isEmpty() || coded.isEmpty())
+    if (display.isEmpty() || coded.isEmpty())
         return std::nullopt;
-    const QRect shown = letterbox(imageSize, size());
+    const QRect shown = letterbox(display, size());
     if (!shown.contains(widgetPos))
         return std::nullopt;
     const int x = int(qint64(widgetPos.x() - shown.left()) * coded.width() / shown.width());
@@ -141,30 +203,22 @@ void VideoSurface::keyPressEvent(QKeyEvent *event)
 
 void VideoSurface::resizeEvent(QResizeEvent *event)
 {
+    m_canvasWidget->setGeometry(QRect(QPoint(0, 0), event->size()));
     std::lock_guard lock(m_mutex);
     m_bounds = event->size();
 }
 
 void VideoSurface::paintEvent(QPaintEvent *)
 {
-    QImage image;
+    // Only while no canvas shows a picture: black, or the message.
     QString message;
     {
         std::lock_guard lock(m_mutex);
-        image = m_image;
         message = m_message;
     }
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    if (!image.isNull()) {
-        // The picture was scaled for the letterbox of this size; after a resize
-        // the next picture fits again, this one is stretched meanwhile.
-        const QRect target = letterbox(image.size(), size());
-        if (target.size() == image.size())
-            painter.drawImage(target.topLeft(), image);
-        else
-            painter.drawImage(target, image);
-    } else if (!message.isEmpty()) {
+    if (!message.isEmpty()) {
         painter.setPen(Qt::white);
         painter.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap, message);
     }

@@ -1,16 +1,18 @@
 #pragma once
 // The on-screen video output: the "DVD" control of the video window.
 //
-// A plain QWidget that paints the latest picture letterboxed in black, or a
+// A plain QWidget that shows the latest picture letterboxed in black, or a
 // short line of text when there is nothing to play ("No DVD found in PATH").
-// The engine's video thread scales each picture straight to the letterbox
-// size the widget last reported and hands it over; the widget only copies it
-// to the screen.
+// The picture itself is drawn by a canvas child filling the widget: the
+// software canvas (libswscale) or the OpenGL one, as chooseBackend() decides
+// (VideoBackend.h). Everything else is the surface's and the same on both:
+// the letterbox, the pointer mapping for menus, keys, the message.
 //
-// Threads: the widget lives on the UI thread. pictureSize() and present()
-// are called from the video thread; they touch only the fields guarded by
-// m_mutex and post the repaint to the UI thread.
+// Threads: the widget lives on the UI thread. presentFrame() is called from
+// the video thread; it touches only the canvas's hand-over and the fields
+// guarded by m_mutex, and posts the repaint to the UI thread.
 
+#include "engine/video/VideoBackend.h"
 #include "engine/video/VideoOutput.h"
 
 #include <QWidget>
@@ -19,25 +21,36 @@
 
 namespace velmora::video {
 
+class PictureCanvas;
+
 class VideoSurface : public QWidget, public VideoOutput
 {
     Q_OBJECT
 public:
-    explicit VideoSurface(QWidget *parent = nullptr);
+    // backend: which canvas draws; by default chooseBackend()'s.
+    explicit VideoSurface(QWidget *parent = nullptr, std::optional<VideoBackend> backend = std::nullopt);
     ~VideoSurface() override;
 
-    QSize pictureSize(const QSize &displaySize) override;
-    void present(const VideoPicture &picture) override;
+    void presentFrame(const VideoFrame &frame, const OverlayPainter &overlay) override;
     void clear() override;
     void showMessage(const QString &text) override;
 
-    // UI thread: the picture on screen (null when none), for tests and screenshots.
+    // UI thread: the picture on screen at its letterbox size (null when none),
+    // for tests and screenshots.
     QImage currentImage() const;
     QString message() const;
     // UI thread: a point of the widget in the stored picture's own
     // coordinates (720x576 or 720x480), through the letterbox and scaling;
     // nullopt outside the picture or when none is shown.
     std::optional<QPoint> toPicture(const QPoint &widgetPos) const;
+
+    // UI thread: which canvas draws ("software", "opengl") and why.
+    QString canvasKind() const;
+    QString backendReason() const { return m_reason; }
+    PictureCanvas *canvas() const { return m_canvas; }
+    // Any thread: pictures presented, and those replaced before they were painted.
+    int presentedFrames() const;
+    int skippedFrames() const;
 
 signals:
     // UI thread: a new picture reached the screen (after its repaint was queued).
@@ -61,13 +74,18 @@ protected:
 private:
     void requestRepaint();
 
+    PictureCanvas *m_canvas = nullptr;   // a child widget: Qt owns it
+    QWidget *m_canvasWidget = nullptr;
+    QString m_reason;
+
     // m_mutex guards the fields below; taken briefly by the UI and video threads.
     mutable std::mutex m_mutex;
-    QImage m_image;
-    QSize m_codedSize;        // of the picture in m_image
+    PictureInfo m_info;       // of the picture on screen
+    bool m_hasPicture = false;
     QString m_message;
     QSize m_bounds;           // widget size, as the UI thread last saw it
     bool m_repaintPending = false;
+    int m_presented = 0;
 };
 
 } // namespace velmora::video

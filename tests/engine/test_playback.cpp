@@ -64,7 +64,7 @@ QRgb chapterColourA(std::int64_t titleMs)
 }
 
 // Records every picture the pipeline presents.
-class RecordingOutput : public video::VideoOutput
+class RecordingOutput : public video::ImageOutput
 {
 public:
     struct Picture

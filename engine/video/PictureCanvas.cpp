@@ -1,0 +1,97 @@
+#include "PictureCanvas.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velmora::video {
+
+QRect opaqueBand(const QImage &image)
+{
+    int first = -1;
+    int last = -1;
+    const qsizetype bytes = qsizetype(image.width()) * 4;
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar *line = image.constScanLine(y);
+        // Fully transparent premultiplied pixels are all-zero words.
+        const bool empty = line[0] == 0 && std::memcmp(line, line + 1, std::size_t(bytes - 1)) == 0;
+        if (!empty) {
+            if (first < 0)
+                first = y;
+            last = y;
+        }
+    }
+    if (first < 0)
+        return {};
+    return QRect(0, first, image.width(), last - first + 1);
+}
+
+void PictureCanvas::takeFrame(const VideoFrame &frame, const OverlayPainter &overlay, const QSize &bounds)
+{
+    QImage layer;
+    QRect band;
+    if (overlay) {
+        // At the size the picture is shown, but never above its display size:
+        // a full screen's layer would cost as much memory as the screen.
+        QSize size = letterbox(frame.displaySize, bounds).size();
+        if (size.width() > frame.displaySize.width())
+            size = frame.displaySize;
+        if (!size.isEmpty()) {
+            if (m_work.size() != size)
+                m_work = QImage(size, QImage::Format_ARGB32_Premultiplied);
+            if (!m_work.isNull()) {
+                m_work.fill(Qt::transparent); // detaches if the UI thread still holds it
+                overlay(m_work);
+                band = opaqueBand(m_work);
+                if (!band.isEmpty())
+                    layer = m_work;
+            }
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    if (m_unpainted)
+        ++m_skipped;
+    m_unpainted = true;
+    m_shown.frame = frame;
+    std::swap(m_shown.overlay, layer); // layer: the one shown before
+    m_shown.overlayBand = band;
+    // The next overlay is drawn on the layer shown before (double buffering);
+    // should the UI thread still hold it, drawing on it makes a copy first.
+    if (!m_shown.overlay.isNull() && !layer.isNull() && layer.size() == m_work.size())
+        m_work = std::move(layer);
+}
+
+void PictureCanvas::dropFrame()
+{
+    std::lock_guard lock(m_mutex);
+    m_shown = Shown();
+    m_unpainted = false;
+}
+
+PictureCanvas::Shown PictureCanvas::latest()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_unpainted && m_shown.frame.frame)
+        ++m_painted;
+    m_unpainted = false;
+    return m_shown;
+}
+
+PictureCanvas::Shown PictureCanvas::peek() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_shown;
+}
+
+int PictureCanvas::skippedFrames() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_skipped;
+}
+
+int PictureCanvas::paintedFrames() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_painted;
+}
+
+} // namespace velmora::video

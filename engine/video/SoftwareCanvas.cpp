@@ -1,0 +1,111 @@
+#include "SoftwareCanvas.h"
+
+#include <QPaintEngine>
+#include <QPaintEvent>
+#include <QPainter>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+namespace velmora::video {
+
+namespace {
+
+void drawOverlay(QPainter &painter, const QImage &overlay, const QRect &band, const QRect &target)
+{
+    if (overlay.isNull() || band.isEmpty())
+        return;
+    const double sx = double(target.width()) / overlay.width();
+    const double sy = double(target.height()) / overlay.height();
+    const QRectF to(target.left() + band.left() * sx, target.top() + band.top() * sy, band.width() * sx,
+                    band.height() * sy);
+    painter.save();
+    if (to.size() != QSizeF(band.size()))
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(to, overlay, QRectF(band));
+    painter.restore();
+}
+
+// Black around the picture: the bars only, the picture covers the rest.
+void fillBars(QPainter &painter, const QRect &all, const QRect &picture)
+{
+    const QRegion bars = QRegion(all).subtracted(QRegion(picture));
+    for (const QRect &r : bars)
+        painter.fillRect(r, Qt::black);
+}
+
+} // namespace
+
+SoftwareCanvas::SoftwareCanvas(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    // Input belongs to the surface underneath.
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+bool SoftwareCanvas::paintDirect(QPainter &painter, const Shown &shown, const QRect &target)
+{
+    auto *store = dynamic_cast<QImage *>(painter.device());
+    if (!store || store->devicePixelRatio() != 1.0 || painter.deviceTransform().type() > QTransform::TxTranslate)
+        return false;
+    const QImage::Format format = store->format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32
+        && format != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    const QRect onStore = painter.deviceTransform().mapRect(target);
+    if (!store->rect().contains(onStore))
+        return false;
+    // Only where Qt would let us paint: a widget above the picture (the
+    // information box) is taken out of the clip and must not be painted over.
+    const QRegion clip = painter.paintEngine() ? painter.paintEngine()->systemClip() : QRegion();
+    if (!clip.isEmpty() && !QRegion(onStore).subtracted(clip).isEmpty())
+        return false;
+    uchar *origin = store->bits() + qsizetype(onStore.top()) * store->bytesPerLine() + qsizetype(onStore.left()) * 4;
+    return m_scaler.scaleInto(shown.frame.frame.get(), onStore.size(), origin, int(store->bytesPerLine()));
+}
+
+void SoftwareCanvas::paintEvent(QPaintEvent *)
+{
+    const Shown shown = latest();
+    QPainter painter(this);
+    const QRect target = shown.frame.frame ? letterbox(shown.frame.displaySize, size()) : QRect();
+    if (target.isEmpty()) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    fillBars(painter, rect(), target);
+    if (paintDirect(painter, shown, target)) {
+        ++m_direct;
+    } else {
+        if (m_buffer.size() != target.size())
+            m_buffer = QImage(target.size(), QImage::Format_RGB32);
+        if (!m_buffer.isNull() && m_scaler.scaleInto(shown.frame.frame.get(), target.size(), m_buffer.bits(),
+                                                     int(m_buffer.bytesPerLine())))
+            painter.drawImage(target.topLeft(), m_buffer);
+        else
+            painter.fillRect(target, Qt::black);
+        ++m_buffered;
+    }
+    drawOverlay(painter, shown.overlay, shown.overlayBand, target);
+}
+
+QImage SoftwareCanvas::shownImage()
+{
+    const Shown shown = peek();
+    if (!shown.frame.frame)
+        return {};
+    const QRect target = letterbox(shown.frame.displaySize, size());
+    if (target.isEmpty())
+        return {};
+    QImage image(target.size(), QImage::Format_RGB32);
+    if (image.isNull() || !m_scaler.scaleInto(shown.frame.frame.get(), target.size(), image.bits(),
+                                              int(image.bytesPerLine())))
+        return {};
+    QPainter painter(&image);
+    drawOverlay(painter, shown.overlay, shown.overlayBand, image.rect());
+    return image;
+}
+
+} // namespace velmora::video

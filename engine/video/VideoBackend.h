@@ -1,0 +1,38 @@
+#pragma once
+// Which canvas draws the picture.
+//
+// OpenGL when the desktop's OpenGL renderer is a graphics processor; the
+// software canvas when it is a software renderer (llvmpipe, softpipe, swrast:
+// they would spend more processor time than libswscale does) or when no
+// OpenGL context can be made at all (offscreen platform, no driver).
+// VELMORA_VIDEO_OUTPUT overrides the choice: "software" always takes the
+// software canvas, "gl" takes OpenGL whenever a context can be made, even on
+// a software renderer (that is how its pictures are checked on machines
+// without a graphics processor). Any other value is reported and ignored.
+//
+// Threads: UI thread (a QGuiApplication must exist).
+
+#include <QString>
+
+namespace velmora::video {
+
+class PictureCanvas;
+
+enum class VideoBackend { Software, OpenGL };
+
+struct BackendChoice
+{
+    VideoBackend backend = VideoBackend::Software;
+    QString renderer;   // GL_RENDERER of a probe context, empty when none could be made
+    QString reason;     // one line: why this backend
+};
+
+// True for the names Mesa and others give their software renderers.
+bool isSoftwareRenderer(const QString &renderer);
+// The choice for this process (the renderer is probed once and remembered).
+BackendChoice chooseBackend();
+// The choice for an explicit setting value ("", "auto", "software", "gl") and renderer
+// (empty: no context could be made).
+BackendChoice chooseBackend(const QString &setting, const QString &renderer);
+
+} // namespace velmora::video
