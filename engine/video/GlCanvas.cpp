@@ -2,6 +2,7 @@
 
 #include <QOpenGLContext>
 #include <QPainter>
+#include <QVector2D>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -31,17 +32,22 @@ void main()
 }
 )";
 
-// BT.601 in video range to RGB, the conversion libswscale applies to DVD pictures.
+// BT.601 in video range to RGB, the conversion libswscale applies to DVD
+// pictures. MPEG-2 places each chroma sample level with the left one of its
+// two luma columns (not between them, where texture sampling assumes it):
+// chromaShift moves the chroma lookup half a luma column to the right.
 const char *const PictureShader = R"(
 varying highp vec2 v_tex;
 uniform sampler2D texY;
 uniform sampler2D texU;
 uniform sampler2D texV;
+uniform highp vec2 chromaShift;
 void main()
 {
+    highp vec2 c = v_tex + chromaShift;
     highp float y = 1.1643835 * (texture2D(texY, v_tex).r - 0.0627451);
-    highp float u = texture2D(texU, v_tex).r - 0.5019608;
-    highp float v = texture2D(texV, v_tex).r - 0.5019608;
+    highp float u = texture2D(texU, c).r - 0.5019608;
+    highp float v = texture2D(texV, c).r - 0.5019608;
     gl_FragColor = vec4(y + 1.5960267 * v, y - 0.3917623 * u - 0.8129676 * v, y + 2.0172321 * u, 1.0);
 }
 )";
@@ -198,13 +204,24 @@ void GlCanvas::paintGL()
     uploadPlane(0, frame->data[0], frame->linesize[0], frame->width, frame->height);
     uploadPlane(1, frame->data[1], frame->linesize[1], cw, ch);
     uploadPlane(2, frame->data[2], frame->linesize[2], cw, ch);
-
+    // Shrinking (a small window): plain linear sampling would skip texels and
+    // shimmer; mipmaps average them, as libswscale's filter does.
     const qreal dpr = devicePixelRatioF();
+    const bool shrinking = target.width() * dpr < frame->width || target.height() * dpr < frame->height;
+    for (int i = 0; i < 3; ++i) {
+        glActiveTexture(GLenum(GL_TEXTURE0 + i));
+        glBindTexture(GL_TEXTURE_2D, m_textures[i]);
+        if (shrinking)
+            glGenerateMipmap(GL_TEXTURE_2D);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, shrinking ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+    }
+
     glViewport(int(target.left() * dpr), int((height() - target.bottom() - 1) * dpr), int(target.width() * dpr),
                int(target.height() * dpr));
     static const GLfloat quad[] = {-1, 1, 1, 1, -1, -1, 1, -1};
     static const GLfloat coords[] = {0, 0, 1, 0, 0, 1, 1, 1};
     m_program->bind();
+    m_program->setUniformValue("chromaShift", QVector2D(0.5f / float(frame->width), 0.0f));
     m_program->enableAttributeArray(0);
     m_program->enableAttributeArray(1);
     m_program->setAttributeArray(0, GL_FLOAT, quad, 2);

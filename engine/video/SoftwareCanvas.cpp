@@ -1,5 +1,6 @@
 #include "SoftwareCanvas.h"
 
+#include <QBackingStore>
 #include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
@@ -47,19 +48,25 @@ SoftwareCanvas::SoftwareCanvas(QWidget *parent) : QWidget(parent)
 
 bool SoftwareCanvas::paintDirect(QPainter &painter, const Shown &shown, const QRect &target)
 {
-    auto *store = dynamic_cast<QImage *>(painter.device());
-    if (!store || store->devicePixelRatio() != 1.0 || painter.deviceTransform().type() > QTransform::TxTranslate)
+    // Only when this paint goes to the window's backing store itself (not
+    // to a pixmap, as QWidget::grab() does) and that is plain 32-bit pixels.
+    QPaintEngine *engine = painter.paintEngine();
+    QBackingStore *backing = backingStore();
+    if (!engine || !backing || !window() || engine->paintDevice() != backing->paintDevice())
+        return false;
+    auto *store = dynamic_cast<QImage *>(engine->paintDevice());
+    if (!store || store->devicePixelRatio() != 1.0 || !painter.worldTransform().isIdentity())
         return false;
     const QImage::Format format = store->format();
     if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32
         && format != QImage::Format_ARGB32_Premultiplied)
         return false;
-    const QRect onStore = painter.deviceTransform().mapRect(target);
+    const QRect onStore = target.translated(mapTo(window(), QPoint(0, 0)));
     if (!store->rect().contains(onStore))
         return false;
-    // Only where Qt would let us paint: a widget above the picture (the
+    // Only where Qt lets us paint: a widget above the picture (the
     // information box) is taken out of the clip and must not be painted over.
-    const QRegion clip = painter.paintEngine() ? painter.paintEngine()->systemClip() : QRegion();
+    const QRegion clip = engine->systemClip();
     if (!clip.isEmpty() && !QRegion(onStore).subtracted(clip).isEmpty())
         return false;
     uchar *origin = store->bits() + qsizetype(onStore.top()) * store->bytesPerLine() + qsizetype(onStore.left()) * 4;

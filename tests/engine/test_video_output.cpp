@@ -1,0 +1,253 @@
+// The two ways of drawing the picture (libswscale, OpenGL) against each
+// other and the surface's own duties on both: what they show of the same
+// decoded picture and overlay, where the letterbox goes, that the software
+// canvas never paints over a widget above the picture, and which canvas
+// is chosen for which renderer and setting.
+#include "engine/video/GlCanvas.h"
+#include "engine/video/SoftwareCanvas.h"
+#include "engine/video/VideoBackend.h"
+#include "engine/video/VideoSurface.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QScreen>
+#include <QtTest>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+}
+
+using namespace velmora::video;
+
+namespace {
+
+// A PAL picture as a camera gives it: smooth gradients of brightness and
+// colour, with a saturated yellow and blue bar (hard edges) across the top
+// third and a grey ramp along the bottom.
+SharedFrame testFrame()
+{
+    AVFrame *f = av_frame_alloc();
+    f->width = 720;
+    f->height = 576;
+    f->format = AV_PIX_FMT_YUV420P;
+    if (av_frame_get_buffer(f, 0) < 0)
+        return {};
+    const auto bar = [](int x, int y) { return y < 192 ? (x >= 180 && x < 360 ? 1 : x >= 450 && x < 630 ? 2 : 0) : 0; };
+    for (int y = 0; y < 576; ++y)
+        for (int x = 0; x < 720; ++x) {
+            const int b = bar(x, y);
+            f->data[0][y * f->linesize[0] + x] =
+                std::uint8_t(b == 1 ? 210 : b == 2 ? 41 : y >= 480 ? 16 + x * 219 / 719 : 40 + (x + y) * 160 / 1295);
+        }
+    for (int y = 0; y < 288; ++y)
+        for (int x = 0; x < 360; ++x) {
+            const int b = bar(2 * x, 2 * y);
+            f->data[1][y * f->linesize[1] + x] = std::uint8_t(b == 1 ? 16 : b == 2 ? 240 : y >= 240 ? 128 : 64 + x * 128 / 359);
+            f->data[2][y * f->linesize[2] + x] = std::uint8_t(b == 1 ? 146 : b == 2 ? 110 : y >= 240 ? 128 : 192 - y * 128 / 287);
+        }
+    return SharedFrame(f, [](const AVFrame *p) {
+        AVFrame *owned = const_cast<AVFrame *>(p);
+        av_frame_free(&owned);
+    });
+}
+
+VideoFrame pictureOf(const SharedFrame &frame)
+{
+    VideoFrame v;
+    v.frame = frame;
+    v.codedSize = QSize(720, 576);
+    v.displaySize = displaySizeFor(576, false);
+    return v;
+}
+
+// A subtitle: a white box with a half-transparent black edge, in the lower
+// part of the picture, drawn in picture-relative coordinates as the engine's
+// overlay does.
+void subtitle(QImage &image)
+{
+    QPainter painter(&image);
+    const QRectF box(image.width() * 0.3, image.height() * 0.80, image.width() * 0.4, image.height() * 0.08);
+    painter.fillRect(box.adjusted(-4, -4, 4, 4), QColor(0, 0, 0, 128));
+    painter.fillRect(box, Qt::white);
+}
+
+double meanAbsoluteDifference(const QImage &a, const QImage &b, int channel)
+{
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            const int shift = 16 - 8 * channel;
+            sum += std::abs(int((p >> shift) & 0xff) - int((q >> shift) & 0xff));
+        }
+    return sum / (double(a.width()) * a.height());
+}
+
+} // namespace
+
+class TestVideoOutput : public QObject
+{
+    Q_OBJECT
+private slots:
+    void backendChoice_data();
+    void backendChoice();
+    void openGlMatchesSoftware();
+    void softwareCanvasLeavesWidgetsAboveAlone();
+    void pointerMappingAndSkippedPictures();
+};
+
+void TestVideoOutput::backendChoice_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("renderer");
+    QTest::addColumn<bool>("opengl");
+    const QString hardware = QStringLiteral("AMD Radeon RX 6600 (radeonsi, navi23, LLVM 15.0.6, DRM 3.49)");
+    const QString llvmpipe = QStringLiteral("llvmpipe (LLVM 15.0.6, 256 bits)");
+    QTest::newRow("hardware, auto") << QString() << hardware << true;
+    QTest::newRow("llvmpipe, auto") << QString() << llvmpipe << false;
+    QTest::newRow("softpipe, auto") << QStringLiteral("auto") << QStringLiteral("softpipe") << false;
+    QTest::newRow("no context") << QString() << QString() << false;
+    QTest::newRow("software wins over hardware") << QStringLiteral("software") << hardware << false;
+    QTest::newRow("gl forces llvmpipe") << QStringLiteral(" GL ") << llvmpipe << true;
+    QTest::newRow("gl without a context") << QStringLiteral("gl") << QString() << false;
+    QTest::newRow("unknown value is auto") << QStringLiteral("vulkan") << hardware << true;
+}
+
+void TestVideoOutput::backendChoice()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, renderer);
+    QFETCH(bool, opengl);
+    const BackendChoice choice = chooseBackend(setting, renderer);
+    QCOMPARE(choice.backend == VideoBackend::OpenGL, opengl);
+    QVERIFY(!choice.reason.isEmpty());
+}
+
+// The same picture and subtitle through both canvases, side by side in one
+// window: within 3 levels per channel on average, black bars where the
+// letterbox puts them, the subtitle at the same place.
+void TestVideoOutput::openGlMatchesSoftware()
+{
+    QWidget window;
+    window.resize(2 * 400 + 10, 300);
+    auto *software = new VideoSurface(&window, VideoBackend::Software);
+    auto *gl = new VideoSurface(&window, VideoBackend::OpenGL);
+    software->setGeometry(0, 0, 400, 300);
+    gl->setGeometry(410, 0, 400, 300);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *glCanvas = dynamic_cast<GlCanvas *>(gl->canvas());
+    QVERIFY(glCanvas);
+
+    const SharedFrame frame = testFrame();
+    QVERIFY(frame);
+    for (VideoSurface *s : {software, gl})
+        s->presentFrame(pictureOf(frame), subtitle);
+    QTRY_VERIFY_WITH_TIMEOUT(gl->canvas()->paintedFrames() > 0 && software->canvas()->paintedFrames() > 0, 5000);
+    if (!glCanvas->ready())
+        QSKIP("no OpenGL context here");
+    qInfo("OpenGL renderer: %s", qPrintable(glCanvas->renderer()));
+
+    // Each surface 400x300 shows the 4:3 picture at 400x300: no bars. Then a
+    // wide surface for the bars.
+    for (const QSize size : {QSize(400, 300), QSize(400, 200)}) {
+        software->resize(size);
+        gl->resize(size);
+        for (VideoSurface *s : {software, gl})
+            s->presentFrame(pictureOf(frame), subtitle);
+        QTest::qWait(200);
+        const QImage a = software->currentImage();
+        const QImage b = gl->currentImage();
+        QCOMPARE(a.size(), letterbox(QSize(768, 576), size).size());
+        QCOMPARE(b.size(), a.size());
+        qInfo("%dx%d: mean absolute difference R %.2f G %.2f B %.2f", size.width(), size.height(),
+              meanAbsoluteDifference(a, b, 0), meanAbsoluteDifference(a, b, 1), meanAbsoluteDifference(a, b, 2));
+        for (int c = 0; c < 3; ++c)
+            QVERIFY2(meanAbsoluteDifference(a, b, c) <= 3.0,
+                     qPrintable(QStringLiteral("channel %1 differs by %2 on average at %3x%4")
+                                    .arg(c).arg(meanAbsoluteDifference(a, b, c)).arg(size.width()).arg(size.height())));
+        // The subtitle's white box, in both.
+        const QPoint inBox(a.width() / 2, int(a.height() * 0.84));
+        QVERIFY(qGray(a.pixel(inBox)) > 240);
+        QVERIFY(qGray(b.pixel(inBox)) > 240);
+
+        // On screen: the bars black on both (the GL surface as the window shows it).
+        const QImage shot = window.grab().toImage();
+        const QRect shown = letterbox(QSize(768, 576), size);
+        if (shown.left() > 2) {
+            QCOMPARE(QColor(shot.pixel(1, size.height() / 2)), QColor(Qt::black));
+            QCOMPARE(QColor(shot.pixel(410 + 1, size.height() / 2)), QColor(Qt::black));
+        }
+        const QPoint mid(shown.left() + shown.width() * 3 / 8, shown.top() + shown.height() / 6); // the yellow bar
+        const QRgb p = shot.pixel(mid), q = shot.pixel(mid + QPoint(410, 0));
+        QVERIFY2(std::abs(qRed(p) - qRed(q)) <= 6 && std::abs(qGreen(p) - qGreen(q)) <= 6 && std::abs(qBlue(p) - qBlue(q)) <= 6,
+                 "the two surfaces show different colours in the yellow bar");
+    }
+}
+
+// A label over the picture (the information box) stays readable: the
+// software canvas paints around it, and writes straight into the backing
+// store only when nothing covers the picture.
+void TestVideoOutput::softwareCanvasLeavesWidgetsAboveAlone()
+{
+    QWidget window;
+    window.resize(400, 300);
+    auto *surface = new VideoSurface(&window, VideoBackend::Software);
+    surface->setGeometry(window.rect());
+    auto *info = new QLabel(&window);
+    info->setAutoFillBackground(true);
+    QPalette palette = info->palette();
+    palette.setColor(QPalette::Window, QColor(0, 200, 0));
+    info->setPalette(palette);
+    info->setGeometry(20, 20, 60, 40);
+    info->hide();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *canvas = dynamic_cast<SoftwareCanvas *>(surface->canvas());
+    QVERIFY(canvas);
+    const SharedFrame frame = testFrame();
+
+    surface->presentFrame(pictureOf(frame), {});
+    QTRY_VERIFY_WITH_TIMEOUT(canvas->paintedFrames() >= 1, 3000);
+    QCOMPARE(canvas->directPaints(), 1);
+
+    info->show();
+    info->raise();
+    for (int i = 0; i < 3; ++i) {
+        surface->presentFrame(pictureOf(frame), {});
+        QTRY_VERIFY_WITH_TIMEOUT(canvas->paintedFrames() >= 2 + i, 3000);
+    }
+    QVERIFY(canvas->bufferedPaints() >= 1);
+    const QImage shot = window.screen()->grabWindow(window.winId()).toImage();
+    QCOMPARE(QColor(shot.pixel(50, 40)), QColor(0, 200, 0));
+    // The picture beside it: the yellow bar.
+    QVERIFY(qRed(shot.pixel(150, 40)) > 220 && qBlue(shot.pixel(150, 40)) < 40);
+}
+
+// Pointer to picture coordinates through the letterbox, whatever draws; and
+// pictures replaced before any repaint are counted, not piled up.
+void TestVideoOutput::pointerMappingAndSkippedPictures()
+{
+    VideoSurface surface(nullptr, VideoBackend::Software);
+    surface.resize(800, 300); // a 400x300 picture with 200-pixel bars
+    surface.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&surface));
+    QVERIFY(!surface.toPicture(QPoint(400, 150)));
+    const SharedFrame frame = testFrame();
+    surface.presentFrame(pictureOf(frame), {});
+    surface.presentFrame(pictureOf(frame), {});
+    surface.presentFrame(pictureOf(frame), {});
+    QCOMPARE(surface.presentedFrames(), 3);
+    QCOMPARE(surface.skippedFrames(), 2);
+    QCOMPARE(surface.toPicture(QPoint(400, 150)), std::optional<QPoint>(QPoint(360, 288)));
+    QCOMPARE(surface.toPicture(QPoint(200, 0)), std::optional<QPoint>(QPoint(0, 0)));
+    QCOMPARE(surface.toPicture(QPoint(599, 299)), std::optional<QPoint>(QPoint(718, 574)));
+    QVERIFY(!surface.toPicture(QPoint(199, 150)));
+    surface.clear();
+    QVERIFY(!surface.toPicture(QPoint(400, 150)));
+    QVERIFY(surface.currentImage().isNull());
+}
+
+QTEST_MAIN(TestVideoOutput)
+#include "test_video_output.moc"
