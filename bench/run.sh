@@ -11,7 +11,7 @@
 # openbox window manager and a PulseAudio daemon with a null sink in private
 # runtime folders, and stops them by PID at the end. See bench/README.md.
 #
-# Environment: BENCH_ONLY="decode seek probe-start engine player-start cpu-mem"
+# Environment: BENCH_ONLY="decode seek probe-start engine player-start cpu-mem fullscreen"
 # (a subset, in any order) runs only those parts; BENCH_QUICK=1 runs fewer
 # repetitions (a smoke test, not figures to quote).
 set -euo pipefail
@@ -19,7 +19,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-${VELMORA_BUILD_DIR:-$root/build}}")
 py=/usr/bin/python3
 lib="$root/bench/velbench.py"
-only=" ${BENCH_ONLY:-decode seek probe-start engine player-start cpu-mem} "
+only=" ${BENCH_ONLY:-decode seek probe-start engine player-start cpu-mem fullscreen} "
 wants() { [[ "$only" == *" $1 "* ]]; }
 
 # Extra packages for the peers (mpv); a failure here only skips comparisons.
@@ -100,7 +100,7 @@ for line in sys.stdin:
 fi
 
 needs_x=0
-for part in player-start cpu-mem engine; do wants "$part" && needs_x=1; done
+for part in player-start cpu-mem engine fullscreen; do wants "$part" && needs_x=1; done
 if [ "$needs_x" -eq 1 ]; then
   export XDG_RUNTIME_DIR="$scratch/run" XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache"
   mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME"
@@ -183,6 +183,38 @@ PYEOF
   if wants cpu-mem; then
     "$py" "$lib" cpu-mem --player "$player" --discs "$discs" --xvfb-pid "${pids[0]}" \
       --rounds "$([ -n "${BENCH_QUICK:-}" ] && echo 1 || echo 2)" --seconds "$([ -n "${BENCH_QUICK:-}" ] && echo 5 || echo 15)" >>"$results"
+  fi
+  if wants fullscreen; then
+    # Full screen on large screens: each size gets its own Xvfb (below 10)
+    # and window manager, stopped again before the next.
+    for size in 1920x1080 3840x2160; do
+      fsdisplay=""
+      for n in 4 5 6 7 8 9; do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp >"$scratch/xvfb-$size.log" 2>&1 &
+        fsx=$!
+        for _ in $(seq 1 50); do
+          [ -e "/tmp/.X11-unix/X$n" ] && break
+          sleep 0.1
+        done
+        if kill -0 "$fsx" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then fsdisplay=":$n"; pids+=("$fsx"); break; fi
+      done
+      if [ -z "$fsdisplay" ]; then echo "bench: no free X display for the $size full-screen rows" >&2; continue; fi
+      DISPLAY="$fsdisplay" openbox >"$scratch/openbox-$size.log" 2>&1 &
+      fswm=$!
+      pids+=("$fswm")
+      sleep 0.5
+      rounds=$([ -n "${BENCH_QUICK:-}" ] && echo 1 || echo 2)
+      secs=$([ -n "${BENCH_QUICK:-}" ] && echo 5 || echo 12)
+      DISPLAY="$fsdisplay" "$py" "$lib" fullscreen --player "$player" --discs "$discs" --size "$size" \
+        --xvfb-pid "$fsx" --rounds "$rounds" --seconds "$secs" >>"$results" || echo "bench: full screen $size failed" >&2
+      # The OpenGL output on this machine's renderer (llvmpipe under Xvfb):
+      # for information only, its CPU is the software renderer's.
+      DISPLAY="$fsdisplay" "$py" "$lib" fullscreen --player "$player" --discs "$discs" --size "$size" --output gl \
+        --xvfb-pid "$fsx" --rounds 1 --seconds "$secs" >>"$results" || echo "bench: full screen $size (gl) failed" >&2
+      kill "$fswm" "$fsx" 2>/dev/null || true
+      wait "$fswm" "$fsx" 2>/dev/null || true
+    done
   fi
 fi
 

@@ -602,6 +602,179 @@ def cmd_cpu_mem(a):
     return 0
 
 
+# ---------------------------------------------------------------- 6. Full screen
+
+def mpv_property(sock, name):
+    """A property of a running mpv through its IPC socket (None when it does not answer)."""
+    import socket
+    try:
+        c = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        c.settimeout(2)
+        c.connect(sock)
+        c.sendall((json.dumps({"command": ["get_property", name]}) + "\n").encode())
+        data = b""
+        while b"\n" not in data:
+            chunk = c.recv(4096)
+            if not chunk:
+                break
+            data += chunk
+        c.close()
+        for line in data.decode(errors="replace").splitlines():
+            o = json.loads(line)
+            if "error" in o and "event" not in o:
+                return o.get("data") if o["error"] == "success" else None
+    except (OSError, ValueError):
+        return None
+    return None
+
+
+def velmora_stats(path):
+    """The last "velmora-video:" counter line of a player's standard error, as a dict."""
+    last = None
+    try:
+        with open(path, errors="replace") as f:
+            for line in f:
+                if line.startswith("velmora-video: output="):
+                    last = line
+    except OSError:
+        return None
+    if not last:
+        return None
+    out = {}
+    for field in last.split()[1:]:
+        k, _, v = field.partition("=")
+        out[k] = v
+    return out
+
+
+def cmd_fullscreen(a):
+    """Disc B full screen on a screen of a.size: ours (Home after start) against
+    mpv --fs --vo=x11, CPU of the player and of the X server, peak RSS,
+    dropped pictures, A/V; rounds interleaved, medians."""
+    display = os.environ["DISPLAY"]
+    have_mpv = shutil.which("mpv") is not None
+    xpid = int(a.xvfb_pid) if a.xvfb_pid else None
+    disc = os.path.join(a.discs, "B")
+    res = {"velmora": [], "mpv": []}
+    for rnd in range(a.rounds):
+        for who in ("velmora", "mpv"):
+            if who == "mpv" and not have_mpv:
+                continue
+            errfile = tempfile.mktemp(prefix="velmora-bench-fs.", suffix=".log")
+            sock = tempfile.mktemp(prefix="velmora-bench-mpv.", suffix=".sock")
+            env = dict(os.environ)
+            if who == "velmora":
+                env["VELMORA_VIDEO_STATS"] = "1"
+                if a.output:
+                    env["VELMORA_VIDEO_OUTPUT"] = a.output
+                cmd = [a.player, disc]
+            else:
+                cmd = ["mpv", "--no-config", "--really-quiet", "--fs", "--vo=x11", "--ao=pulse",
+                       "--input-ipc-server=" + sock, "--dvd-device=" + disc, "dvd://" + str(a.mpv_title)]
+            t0 = now()
+            proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=open(errfile, "w"), env=env)
+            err = None
+            if wait_colour(display, DISC_COLOURS["B_c1"], 20000, t0, 15, proc) is None:
+                err = "no disc B picture on screen"
+            elif who == "velmora":
+                wid, g = video_window(proc.pid)
+                if wid:
+                    xdo("mousemove", "--window", wid, "5", "5")
+                xdo("key", "Home")
+            if not err:
+                # Measured from 3 s after the start, for a.seconds.
+                time.sleep(max(0.0, 3.0 - (now() - t0)))
+                before_stats = velmora_stats(errfile) if who == "velmora" else None
+                before_drop = (mpv_property(sock, "frame-drop-count"), mpv_property(sock, "decoder-frame-drop-count"))
+                pids = [proc.pid] + ([xpid] if xpid else [])
+                try:
+                    cpu = sample_cpu(pids, a.seconds)
+                except (OSError, IndexError, ValueError):
+                    cpu = None
+                shot = grab(display)
+                picture = colour_bbox(shot, DISC_COLOURS["B_c1"])
+                if os.environ.get("BENCH_SHOTS"):
+                    from PIL import Image
+                    Image.fromarray(shot).save(os.path.join(os.environ["BENCH_SHOTS"], "fs-%s-%s-%d.png" % (a.size, who, rnd)))
+                hwm = vm_hwm_kb(proc.pid) if proc.poll() is None else None
+                time.sleep(0.6)  # one more counter line
+                row = {"cpu": cpu[proc.pid] if cpu else None, "xvfb_cpu": cpu.get(xpid) if cpu else None,
+                       "rss_mb": hwm / 1024.0 if hwm else None, "picture": picture, "dropped": None, "sync": None}
+                if who == "velmora":
+                    after = velmora_stats(errfile)
+                    if before_stats and after:
+                        late = int(after["late_dropped"]) - int(before_stats["late_dropped"])
+                        unpainted = int(after["not_painted"]) - int(before_stats["not_painted"])
+                        row["dropped"] = late + unpainted
+                        row["dropped_detail"] = "%d late, %d never painted" % (late, unpainted)
+                        w0, m0 = (int(x) for x in before_stats["sync_within_20ms"].split("/"))
+                        w1, m1 = (int(x) for x in after["sync_within_20ms"].split("/"))
+                        row["sync"] = (w1 - w0) / (m1 - m0) if m1 > m0 else None
+                        row["output"] = after.get("output")
+                else:
+                    after_drop = (mpv_property(sock, "frame-drop-count"), mpv_property(sock, "decoder-frame-drop-count"))
+                    if None not in before_drop and None not in after_drop:
+                        row["dropped"] = (after_drop[0] - before_drop[0]) + (after_drop[1] - before_drop[1])
+                if row["cpu"] is None or row["rss_mb"] is None:
+                    err = "exited during the measure"
+                else:
+                    res[who].append(row)
+            if err:
+                say("full screen %s, %s: %s; skipped this round" % (a.size, who, err))
+            stop(proc)
+            for f in (errfile, sock):
+                try:
+                    os.unlink(f)
+                except OSError:
+                    pass
+            time.sleep(0.5)
+    summary = {}
+    for who in res:
+        rows = res[who]
+        if rows:
+            drops = [r["dropped"] for r in rows if r["dropped"] is not None]
+            syncs = [r["sync"] for r in rows if r.get("sync") is not None]
+            summary[who] = {"cpu": median([r["cpu"] for r in rows]),
+                            "xvfb_cpu": median([r["xvfb_cpu"] for r in rows if r["xvfb_cpu"] is not None]),
+                            "rss_mb": max(r["rss_mb"] for r in rows),
+                            "dropped": max(drops) if drops else None,
+                            "sync": min(syncs) if syncs else None,
+                            "picture": "%dx%d" % rows[-1]["picture"] if rows[-1]["picture"] else "?",
+                            "output": rows[-1].get("output"),
+                            "detail": rows[-1].get("dropped_detail")}
+    o, m = summary.get("velmora"), summary.get("mpv")
+    label = "full_screen_%s%s" % (a.size, ("_" + a.output) if a.output else "")
+    if not o:
+        emit({"measure": label, "met": False, "error": "the player could not be measured"})
+        return 0
+    cpu_ok = m is None or o["cpu"] <= m["cpu"]
+    rss_ok = o["rss_mb"] <= a.rss_budget
+    drop_ok = o["dropped"] == 0
+    sync_ok = o["sync"] is None or o["sync"] >= 0.95
+    honest = " (OpenGL on llvmpipe: the graphics work is done by the processor here)" if o["output"] == "opengl" else ""
+    say("Full screen %s, disc B, %s output%s, %.0f s after 3 s, median of %d rounds interleaved with mpv: ours %.1f %% of a "
+        "core (X server %.1f %%), peak RSS %.1f MB, dropped pictures %s (%s), A/V within 20 ms %s, picture %s vs "
+        "mpv --fs --vo=x11 %s -> CPU ratio %s (CPU <= mpv: %s; RSS <= %d MB: %s; no drops: %s)"
+        % (a.size, o["output"] or "?", honest, a.seconds, len(res["velmora"]), o["cpu"], o["xvfb_cpu"] or 0,
+           o["rss_mb"], o["dropped"], o["detail"] or "-", ("%.1f %%" % (o["sync"] * 100)) if o["sync"] is not None else "n/a",
+           o["picture"],
+           ("%.1f %% (X server %.1f %%), peak RSS %.1f MB, dropped %s, picture %s" % (
+               m["cpu"], m["xvfb_cpu"] or 0, m["rss_mb"], m["dropped"], m["picture"])) if m else "skipped (mpv missing)",
+           ratio(o["cpu"], m["cpu"]) if m else None, verdict(cpu_ok), a.rss_budget, verdict(rss_ok), verdict(drop_ok)))
+    emit({"measure": label, "screen": a.size, "output": o["output"], "seconds": a.seconds, "rounds": len(res["velmora"]),
+          "cpu_percent": r1(o["cpu"]), "xvfb_cpu_percent": r1(o["xvfb_cpu"]), "peak_rss_mb": r1(o["rss_mb"]),
+          "dropped_pictures": o["dropped"], "av_within_20ms": round(o["sync"], 4) if o["sync"] is not None else None,
+          "picture_on_screen": o["picture"],
+          "reference": "mpv --fs --vo=x11" if m else "mpv skipped",
+          "reference_cpu_percent": r1(m["cpu"]) if m else None, "reference_xvfb_cpu_percent": r1(m["xvfb_cpu"]) if m else None,
+          "reference_peak_rss_mb": r1(m["rss_mb"]) if m else None, "reference_dropped": m["dropped"] if m else None,
+          "ratio": ratio(o["cpu"], m["cpu"]) if m else None,
+          "target": "CPU <= mpv, peak RSS <= %d MB, no dropped pictures" % a.rss_budget,
+          "met": (cpu_ok and rss_ok and drop_ok and sync_ok) if o["output"] != "opengl" else None,
+          "note": "OpenGL on llvmpipe: printed for information, no target" if o["output"] == "opengl" else None})
+    return 0
+
+
 # ---------------------------------------------------------------- main
 
 def main():
@@ -633,9 +806,19 @@ def main():
         p.add_argument("--seconds", type=float, default=15)
         p.add_argument("--xvfb-pid")
         p.set_defaults(stderr_file=None)
+    p = sub.add_parser("fullscreen")
+    p.add_argument("--player", required=True)
+    p.add_argument("--discs", required=True)
+    p.add_argument("--size", required=True)
+    p.add_argument("--mpv-title", type=int, default=0)
+    p.add_argument("--rounds", type=int, default=2)
+    p.add_argument("--seconds", type=float, default=12)
+    p.add_argument("--rss-budget", type=int, default=110)
+    p.add_argument("--output", default="")
+    p.add_argument("--xvfb-pid")
     a = ap.parse_args()
     return {"decode": cmd_decode, "seek": cmd_seek, "probe-start": cmd_probe_start, "player-start": cmd_player_start,
-            "cpu-mem": cmd_cpu_mem}[a.cmd](a)
+            "cpu-mem": cmd_cpu_mem, "fullscreen": cmd_fullscreen}[a.cmd](a)
 
 
 if __name__ == "__main__":

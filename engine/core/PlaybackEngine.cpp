@@ -11,6 +11,7 @@
 #include "engine/video/VideoSurface.h"
 
 #include <QEventLoop>
+#include <cstdio>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLoggingCategory>
@@ -35,6 +36,9 @@ PlaybackEngine::PlaybackEngine(QWidget *host) : DvdEngine(host)
     // threads) before the surface they paint on.
     m_surface = new video::VideoSurface(host);
     m_surface->setObjectName(QStringLiteral("DVD"));
+    qCInfo(lcEngine, "pictures drawn by %s", qPrintable(m_surface->backendReason()));
+    if (qEnvironmentVariableIsSet("VELMORA_VIDEO_STATS"))
+        std::fprintf(stderr, "velmora-video: %s\n", qPrintable(m_surface->backendReason()));
     m_watchdog.setInterval(500);
     connect(&m_watchdog, &QTimer::timeout, this, [this] { guardedEntry("watchdog", [this] { checkNavigator(); }); });
 
@@ -223,6 +227,17 @@ void PlaybackEngine::stopPipeline()
 
 void PlaybackEngine::checkNavigator()
 {
+    // VELMORA_VIDEO_STATS: the picture counters on standard error twice a
+    // second, for benchmarks that compare dropped pictures with other players.
+    static const bool videoStats = qEnvironmentVariableIsSet("VELMORA_VIDEO_STATS");
+    if (videoStats && m_pipeline && m_surface)
+        std::fprintf(stderr,
+                     "velmora-video: output=%s shown=%d late_dropped=%d presented=%d not_painted=%d "
+                     "sync_within_20ms=%d/%d\n",
+                     qPrintable(m_surface->canvasKind()), m_pipeline->framesShown(), m_pipeline->framesDropped(),
+                     m_surface->presentedFrames(), m_surface->skippedFrames(), m_pipeline->syncWithinTolerance(),
+                     m_pipeline->syncMeasured());
+
     // A disc whose program jumps in a circle without playing anything keeps
     // libdvdnav busy inside one call for good: end playback with a message.
     if (!m_pipeline || m_pipeline->navigatorBusyMs() < StuckNavigatorMs)
