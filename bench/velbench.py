@@ -647,6 +647,15 @@ def velmora_stats(path):
     return out
 
 
+def picture_bbox(img, floor=24):
+    """Width and height of the box around everything brighter than black (the picture and its bars' edge)."""
+    import numpy
+    ys, xs = numpy.nonzero(img.max(axis=2) > floor)
+    if len(xs) == 0:
+        return None
+    return int(xs.max() - xs.min() + 1), int(ys.max() - ys.min() + 1)
+
+
 def cmd_fullscreen(a):
     """Disc B full screen on a screen of a.size: ours (Home after start) against
     mpv --fs --vo=x11, CPU of the player and of the X server, peak RSS,
@@ -692,10 +701,10 @@ def cmd_fullscreen(a):
                 except (OSError, IndexError, ValueError):
                     cpu = None
                 shot = grab(display)
-                picture = colour_bbox(shot, DISC_COLOURS["B_c1"])
+                picture = picture_bbox(shot)
                 if os.environ.get("BENCH_SHOTS"):
                     from PIL import Image
-                    Image.fromarray(shot).save(os.path.join(os.environ["BENCH_SHOTS"], "fs-%s-%s-%d.png" % (a.size, who, rnd)))
+                    Image.fromarray(shot).save(os.path.join(os.environ["BENCH_SHOTS"], "fs-%s-%s%s-%d.png" % (a.size, who, ("-" + a.output) if a.output and who == "velmora" else "", rnd)))
                 hwm = vm_hwm_kb(proc.pid) if proc.poll() is None else None
                 time.sleep(0.6)  # one more counter line
                 row = {"cpu": cpu[proc.pid] if cpu else None, "xvfb_cpu": cpu.get(xpid) if cpu else None,

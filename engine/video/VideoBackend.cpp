@@ -1,5 +1,6 @@
 #include "VideoBackend.h"
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
@@ -27,6 +28,11 @@ QString probeRenderer()
     QString renderer = name ? QString::fromLatin1(name) : QString();
     context.doneCurrent();
     return renderer;
+}
+
+bool hasRenderNode()
+{
+    return !QDir(QStringLiteral("/dev/dri")).entryList({QStringLiteral("renderD*")}, QDir::System).isEmpty();
 }
 
 } // namespace
@@ -81,6 +87,14 @@ BackendChoice chooseBackend()
     }
     if (value == QLatin1String("software"))
         return chooseBackend(setting, QString());
+    if (value != QLatin1String("gl") && !hasRenderNode()) {
+        // No graphics processor at all: the renderer could only be a
+        // software one, and probing it would map its driver (tens of
+        // megabytes of code) into the process for nothing.
+        BackendChoice choice;
+        choice.reason = QStringLiteral("software: no graphics processor (no /dev/dri render node)");
+        return choice;
+    }
     static const QString renderer = probeRenderer();
     return chooseBackend(setting, renderer);
 }

@@ -5,6 +5,9 @@
 // software canvas when it is a software renderer (llvmpipe, softpipe, swrast:
 // they would spend more processor time than libswscale does) or when no
 // OpenGL context can be made at all (offscreen platform, no driver).
+// Without a render node (/dev/dri/renderD*) there is no graphics processor
+// and no OpenGL context is even tried: the probe alone would map a software
+// renderer's driver, some 50 MB, into the process.
 // VELMORA_VIDEO_OUTPUT overrides the choice: "software" always takes the
 // software canvas, "gl" takes OpenGL whenever a context can be made, even on
 // a software renderer (that is how its pictures are checked on machines
