@@ -67,7 +67,12 @@ bool SoftwareCanvas::paintDirect(QPainter &painter, const Shown &shown, const QR
     // Only where Qt lets us paint: a widget above the picture (the
     // information box) is taken out of the clip and must not be painted over.
     const QRegion clip = engine->systemClip();
-    if (!clip.isEmpty() && !QRegion(onStore).subtracted(clip).isEmpty())
+    if (clip.isEmpty() || !QRegion(onStore).subtracted(clip).isEmpty())
+        return false;
+    // Only while the picture's widget fills its window (full screen, where
+    // the size matters): in a window with margins, a shrinking resize left
+    // our pixels in the margins Qt had already repainted.
+    if (rect().translated(mapTo(window(), QPoint(0, 0))) != window()->rect())
         return false;
     uchar *origin = store->bits() + qsizetype(onStore.top()) * store->bytesPerLine() + qsizetype(onStore.left()) * 4;
     return m_scaler.scaleInto(shown.frame.frame.get(), onStore.size(), origin, int(store->bytesPerLine()));

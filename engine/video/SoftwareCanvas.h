@@ -1,11 +1,11 @@
 #pragma once
 // Draws the picture with libswscale: each picture is converted and scaled
-// once, when it is painted, straight into the window's backing store (the
-// pixels Qt hands to the X server), so nothing of the screen's size is
-// allocated besides the window itself. Where that is not possible (the
-// picture partly covered by another widget, a scaled display, painting into
-// a pixmap) it scales into one buffer reused from picture to picture and
-// draws that. The overlay layer is drawn scaled over the picture, and only
+// once, when it is painted. In full screen it goes straight into the
+// window's backing store (the pixels Qt hands to the X server), so nothing
+// of the screen's size is allocated besides the window itself. Elsewhere (a
+// window with margins, the picture partly covered by another widget, a
+// scaled display, painting into a pixmap) it scales into one buffer reused
+// from picture to picture and draws that. The overlay layer is drawn scaled over the picture, and only
 // its rows that hold anything.
 //
 // Threads: a PictureCanvas; the scaling runs on the UI thread, in paintEvent.
