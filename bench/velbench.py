@@ -686,12 +686,25 @@ def cmd_fullscreen(a):
             if wait_colour(display, DISC_COLOURS["B_c1"], 20000, t0, 15, proc) is None:
                 err = "no disc B picture on screen"
             elif who == "velmora":
+                # Home (a global shortcut, read every 500 ms) until the video
+                # window covers the screen; twice at most.
+                screen = tuple(int(v) for v in a.size.split("x"))
                 wid, g = video_window(proc.pid)
-                if wid:
-                    xdo("mousemove", "--window", wid, "5", "5")
-                xdo("key", "Home")
+                for _ in range(2):
+                    xdo("key", "Home")
+                    t1 = now()
+                    while now() - t1 < 3:
+                        g = window_geometry(wid) if wid else {}
+                        if g.get("w", 0) >= screen[0] * 0.95 and g.get("h", 0) >= screen[1] * 0.95:
+                            break
+                        time.sleep(0.1)
+                    else:
+                        continue
+                    break
+                else:
+                    err = "Home did not bring the video window to full screen"
             if not err:
-                # Measured from 3 s after the start, for a.seconds.
+                # Measured from 3 s after the start (or from full screen, when later), for a.seconds.
                 time.sleep(max(0.0, 3.0 - (now() - t0)))
                 before_stats = velmora_stats(errfile) if who == "velmora" else None
                 before_drop = (mpv_property(sock, "frame-drop-count"), mpv_property(sock, "decoder-frame-drop-count"))
