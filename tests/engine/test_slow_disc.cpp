@@ -7,6 +7,10 @@
 // between two ticks: the longest time the UI thread was kept from its
 // events while the disc opened and while the menu was worked (less the time
 // it only waited for a CPU; see StallMeter).
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+}
 #include "engine/EngineError.h"
 #include "engine/ErrorTrap.h"
 #include "engine/core/PlaybackEngine.h"
@@ -14,6 +18,7 @@
 #include "engine/video/VideoSurface.h"
 
 #include <QtTest>
+#include <cstring>
 
 #include <QElapsedTimer>
 #include <QMouseEvent>
@@ -176,11 +181,18 @@ private slots:
         video::VideoSurface surface;
         surface.resize(720, 576);
         surface.show();
-        video::VideoPicture picture;
-        picture.image = QImage(720, 576, QImage::Format_RGB32);
-        picture.image.fill(Qt::black);
+        AVFrame *black = av_frame_alloc();
+        black->width = 720;
+        black->height = 576;
+        black->format = AV_PIX_FMT_YUV420P;
+        QVERIFY(av_frame_get_buffer(black, 0) >= 0);
+        for (int plane = 0; plane < 3; ++plane)
+            std::memset(black->data[plane], plane ? 128 : 16, std::size_t(black->linesize[plane]) * (plane ? 288 : 576));
+        video::VideoFrame picture;
+        picture.frame = video::shareFrame(black);
+        av_frame_free(&black);
         picture.codedSize = picture.displaySize = QSize(720, 576);
-        surface.present(picture);
+        surface.presentFrame(picture, {});
         QString reported;
         int handled = 0;
         QObject::connect(&surface, &video::VideoSurface::pointerMoved, [&](const QPoint &) {
