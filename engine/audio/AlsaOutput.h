@@ -29,6 +29,7 @@ public:
     void setPaused(bool paused) override;
     void discard() override;
     void startIfWaiting() override;
+    bool canReopen() const override { return true; }
 
     // Buffer the device is asked for.
     static constexpr unsigned LatencyUs = 100000;

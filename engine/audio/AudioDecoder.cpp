@@ -10,6 +10,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 
@@ -105,6 +106,9 @@ struct AudioDecoder::Impl
     PacketPtr packet{av_packet_alloc()};
     std::int64_t nextPts = NoPts;
     std::vector<std::uint8_t> padded; // the packet being parsed, with padding
+    // The parser has been given a frame start (or the stream gave no way to
+    // find one). Until then, bytes before a known frame start are skipped.
+    bool synced = false;
 
     // Where each stamped packet lies in the bytes given to the parser. On a
     // disc a packet's time stamp belongs to the first frame that STARTS in
@@ -249,6 +253,7 @@ void AudioDecoder::reset()
         m_impl->stamps.clear();
         m_impl->parsedBytes = 0;
     }
+    m_impl->synced = false;
     m_impl->resampler.reset();
     av_channel_layout_uninit(&m_impl->shape.layout);
     m_impl->shape = InputShape{};
@@ -298,13 +303,28 @@ void AudioDecoder::decode(const AudioPacket &packet, std::vector<AudioChunk> &ou
         return;
     }
 
+    const std::uint8_t *begin = packet.data;
+    std::size_t size = packet.size;
+    if (!d.synced && packet.frameOffset != UnknownFrameOffset) {
+        // After a jump the first packet mostly begins inside a frame. The
+        // AC-3 parser would take a sync word in that frame's data for a
+        // header and hand the decoder garbage ("invalid coupling range"):
+        // start where the disc says the first whole frame begins.
+        const std::size_t skip = std::min<std::size_t>(std::size_t(std::max<std::int64_t>(packet.frameOffset, 0)), size);
+        begin += skip;
+        size -= skip;
+        if (size == 0)
+            return; // no frame starts in this packet
+    }
+    d.synced = true;
+
     // Parsers read a little past the end of their input (they are allowed
     // AV_INPUT_BUFFER_PADDING_SIZE bytes); the demuxer's buffer has none.
-    d.padded.resize(packet.size + AV_INPUT_BUFFER_PADDING_SIZE);
-    std::memcpy(d.padded.data(), packet.data, packet.size);
-    std::memset(d.padded.data() + packet.size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    d.padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
+    std::memcpy(d.padded.data(), begin, size);
+    std::memset(d.padded.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     const std::uint8_t *data = d.padded.data();
-    int left = int(packet.size);
+    int left = int(size);
     if (packet.pts90k != NoPts) {
         d.stamps.push_back({d.parsedBytes, d.parsedBytes + left, packet.pts90k});
         // Stamps of packets in which no frame ever starts would pile up.

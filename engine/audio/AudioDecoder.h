@@ -39,6 +39,9 @@ public:
     // packet may complete no chunk (a frame still incomplete) or several.
     // Chunks carry packet.serial. A chunk without a stream time stamp gets
     // the previous chunk's end; before the first time stamp, NoPts.
+    // Starting afresh (new, after reset() or finish()), a framed codec skips
+    // the bytes before packet.frameOffset, and whole packets in which no
+    // frame starts, so its parser never takes the middle of a frame for one.
     void decode(const AudioPacket &packet, std::vector<AudioChunk> &out);
 
     // The end of the stream (before a still, a WAIT, the end of a title):

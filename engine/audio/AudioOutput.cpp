@@ -42,4 +42,9 @@ std::unique_ptr<AudioOutput> openAudioOutput(AudioOutputKind kind, const QString
     }
 }
 
+std::unique_ptr<AudioOutput> soundDeviceOutput(const QString &alsaDevice)
+{
+    return std::make_unique<AlsaOutput>(alsaDevice.isEmpty() ? defaultAlsaDevice() : alsaDevice);
+}
+
 } // namespace velmora

@@ -55,6 +55,11 @@ public:
     // Makes sure what was written gets played even if it is less than the
     // device waits for before it starts (the end of a stream, a still).
     virtual void startIfWaiting() {}
+    // True for a device that may come back after it failed or could not be
+    // opened (a sound server restarted, a device plugged in again, a device
+    // another program held): open() may be tried again after close(). False
+    // for a file, which opening again would start afresh.
+    virtual bool canReopen() const { return false; }
 
     // The longest write() waits for room.
     static constexpr int MaxWriteWaitMs = 20;
@@ -76,6 +81,12 @@ enum class AudioOutputKind {
 // Creates and opens an output of that kind. The result is open.
 std::unique_ptr<AudioOutput> openAudioOutput(AudioOutputKind kind = AudioOutputKind::Automatic,
                                              const QString &alsaDevice = {});
+
+// The sound device Automatic would open (empty: defaultAlsaDevice()), not
+// opened yet. Meant for an AudioPlayer: it claims the device at start(),
+// and when the device is missing, busy or fails later, it plays on silently
+// and claims the device again as soon as it can (AudioPlayer::DeviceEvent).
+std::unique_ptr<AudioOutput> soundDeviceOutput(const QString &alsaDevice = {});
 
 // The ALSA device name Automatic uses: VELMORA_AUDIO_DEVICE when set and not
 // empty, else "default".

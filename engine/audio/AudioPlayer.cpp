@@ -43,11 +43,37 @@ AudioPlayer::~AudioPlayer()
 
 // ---------------------------------------------------------------- control
 
+void AudioPlayer::setDeviceHandler(DeviceHandler handler)
+{
+    std::lock_guard lock(m_mutex);
+    m_deviceHandler = std::move(handler);
+}
+
 void AudioPlayer::start()
 {
     if (m_thread.joinable())
         return;
-    m_output->open();
+    std::optional<DeviceEvent> event;
+    if (m_lostDevice && reclaimDevice())
+        event = DeviceEvent::Back;
+    try {
+        m_output->open();
+    } catch (const EngineError &e) {
+        if (!m_output->canReopen())
+            throw;
+        // A missing or busy device does not stop the picture: play on
+        // silently and keep trying the device.
+        const bool wasLost = deviceLost();
+        if (!wasLost)
+            qCWarning(lcAudio).noquote() << e.message()
+                                         << "- playing without sound, on the system clock, until the device can be opened";
+        m_lostDevice = std::move(m_output);
+        m_output = std::make_unique<NullOutput>(e.message());
+        m_output->open();
+        event = wasLost ? std::nullopt : std::optional(DeviceEvent::Lost);
+    }
+    m_nextReopenAt = SteadyClock::now() + std::chrono::milliseconds(ReopenIntervalMs);
+    outputChanged(event);
     {
         std::lock_guard lock(m_mutex);
         m_running = true;
@@ -239,6 +265,13 @@ bool AudioPlayer::enqueue(AudioChunk &&chunk, std::chrono::milliseconds maxWait)
 
 // ---------------------------------------------------------------- any thread
 
+void AudioPlayer::setStartPts(int serial, std::int64_t startPts)
+{
+    std::lock_guard lock(m_mutex);
+    if (serial == m_serial)
+        m_startPts = startPts;
+}
+
 void AudioPlayer::flush(int serial, std::int64_t startPts)
 {
     {
@@ -354,6 +387,12 @@ bool AudioPlayer::outputIsSilent() const
     return m_outputSilent;
 }
 
+bool AudioPlayer::deviceLost() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_deviceLost;
+}
+
 int AudioPlayer::decodeErrors() const
 {
     std::lock_guard lock(m_mutex);
@@ -391,6 +430,11 @@ void AudioPlayer::run()
             m_threadEndPts = NoPts;
             m_output->discard();
             publishPosition(0, 0);
+            continue;
+        }
+        if (m_lostDevice && SteadyClock::now() >= m_nextReopenAt) {
+            if (reclaimDevice())
+                outputChanged(DeviceEvent::Back);
             continue;
         }
         if (paused != m_outputPaused) {
@@ -498,14 +542,58 @@ void AudioPlayer::publishPosition(std::int64_t writtenFrames, std::int64_t delay
 void AudioPlayer::replaceFailedOutput()
 {
     const QString failed = m_output->description();
-    qCWarning(lcAudio).noquote() << failed << "failed; playing on without sound, on the system clock";
     m_output->close();
+    if (m_output->canReopen()) {
+        qCWarning(lcAudio).noquote() << failed
+                                     << "failed; playing on without sound, on the system clock, until it can be opened again";
+        m_lostDevice = std::move(m_output);
+        m_nextReopenAt = SteadyClock::now() + std::chrono::milliseconds(ReopenIntervalMs);
+    } else {
+        qCWarning(lcAudio).noquote() << failed << "failed; playing on without sound, on the system clock";
+    }
+    // The stand-in takes over at the position of the sound written so far,
+    // so the clock, and the picture that follows it, go on without a step
+    // back; what the device still held is lost with it.
     m_output = std::make_unique<NullOutput>(QStringLiteral("%1 failed").arg(failed));
     m_output->open();
     m_outputPaused = false;
-    std::lock_guard lock(m_mutex);
-    m_outputDescription = m_output->description();
-    m_outputSilent = true;
+    outputChanged(DeviceEvent::Lost);
+}
+
+bool AudioPlayer::reclaimDevice()
+{
+    m_nextReopenAt = SteadyClock::now() + std::chrono::milliseconds(ReopenIntervalMs);
+    try {
+        m_lostDevice->open();
+    } catch (const EngineError &e) {
+        qCDebug(lcAudio).noquote() << "still no sound:" << e.message();
+        return false;
+    }
+    // The stand-in's pretend buffer (at most NullOutput::BufferMs) is
+    // dropped: the device starts at the end of what was written, which is
+    // where the clock, and so the picture, are.
+    m_output->close();
+    m_output = std::move(m_lostDevice);
+    m_outputPaused = false;
+    qCInfo(lcAudio).noquote() << "sound is back on" << m_output->description();
+    return true;
+}
+
+void AudioPlayer::outputChanged(std::optional<DeviceEvent> event)
+{
+    DeviceHandler handler;
+    QString description;
+    {
+        std::lock_guard lock(m_mutex);
+        m_outputDescription = m_output->description();
+        m_outputSilent = m_output->isSilent();
+        if (event)
+            m_deviceLost = *event == DeviceEvent::Lost;
+        handler = m_deviceHandler;
+        description = m_outputDescription;
+    }
+    if (event && handler)
+        handler(*event, description);
 }
 
 } // namespace velmora

@@ -20,6 +20,14 @@
 // Backpressure: while paused nothing is written, the queue stays full and
 // submit() waits (until resume, flush, stop or maxWait).
 //
+// A lost device: when the output fails for good while playing (a sound
+// server restarted, a device unplugged), or cannot be opened at start()
+// (missing, busy), playback goes on on a silent stand-in paced by the system
+// clock, so the clock and the picture go on too. An output that can be
+// reopened (AudioOutput::canReopen) is tried again every ReopenIntervalMs
+// while the player runs; once it opens, the sound goes on from the stand-in's
+// position, in step with the clock. The DeviceHandler hears of both.
+//
 // The clock: AudioClock::pts90k is the stream time of the sound being heard
 // now = time stamp of the last frame written to the device minus the
 // device's delay. Measured after every write (at least every 20 ms), run on
@@ -36,8 +44,11 @@
 //  - setFormat(), submit(), endOfStream(), submitChunk(): the one feeding
 //    thread. They may block while the queue is full, never longer than
 //    maxWait and never past a stop() or flush() from another thread.
-//  - flush(), setPaused(), setMuted(), clock(), drain() and the getters: any
-//    thread, at any time.
+//  - flush(), setStartPts(), setPaused(), setMuted(), clock(), drain() and
+//    the getters: any thread, at any time.
+//  - the DeviceHandler runs on the audio thread, or inside start() on the
+//    control thread; never under the player's lock. It must not call
+//    start() or stop().
 
 #include "engine/audio/AudioDecoder.h"
 #include "engine/audio/AudioOutput.h"
@@ -47,6 +58,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -76,6 +88,11 @@ public:
         int queueMs = 1500; // decoded sound the queue holds before submit() waits
     };
 
+    // The sound device was lost (playback goes on silently on the system
+    // clock) or is back. `description` says which device and, when lost, why.
+    enum class DeviceEvent { Lost, Back };
+    using DeviceHandler = std::function<void(DeviceEvent event, const QString &description)>;
+
     // Takes the output (open or not). Nothing runs until start().
     explicit AudioPlayer(std::unique_ptr<AudioOutput> output);
     AudioPlayer(std::unique_ptr<AudioOutput> output, Options options);
@@ -84,9 +101,13 @@ public:
     AudioPlayer &operator=(const AudioPlayer &) = delete;
 
     // ---- control thread ----
-    // Opens the output when closed and starts the audio thread. Throws
-    // EngineError(NoInterface) when the output cannot be opened. Does
-    // nothing when running. Keeps the current serial, pause and mute.
+    // Before start(): who hears of a lost device and of its return.
+    void setDeviceHandler(DeviceHandler handler);
+    // Opens the output when closed and starts the audio thread. When the
+    // output cannot be opened, one that can be reopened is replaced by the
+    // silent stand-in (DeviceEvent::Lost, and tried again while playing);
+    // any other throws EngineError(NoInterface). Does nothing when running.
+    // Keeps the current serial, pause and mute.
     void start();
     // Joins the audio thread, drops all queued sound and closes the output.
     // Idempotent. A later start() reopens the output.
@@ -116,6 +137,10 @@ public:
 
     // ---- any thread ----
     void flush(int serial, std::int64_t startPts = NoPts);
+    // Sound of `serial` before startPts is dropped, to the sample; for a
+    // seek whose target on the stream's clock is known only once the
+    // serial's first data arrives. Does nothing when serial is not current.
+    void setStartPts(int serial, std::int64_t startPts);
     void setPaused(bool paused);
     bool isPaused() const;
     // Silence instead of sound; the clock runs on.
@@ -127,10 +152,12 @@ public:
     bool drain(std::chrono::milliseconds timeout);
     // Sound queued and not yet written to the output.
     std::chrono::milliseconds queuedDuration() const;
-    // The output in use: it changes to a NullOutput (and says so in the log)
-    // when the device fails for good during playback.
+    // The output in use: the silent stand-in (said in the log) while the
+    // device is lost, the device again once it is back.
     QString outputDescription() const;
     bool outputIsSilent() const;
+    // The device failed or could not be opened, and is not back yet.
+    bool deviceLost() const;
     // Frames the decoder could not decode (damaged input).
     int decodeErrors() const;
 
@@ -138,6 +165,8 @@ public:
     static constexpr int IdleWaitMs = 10;
     // Longest the clock runs on the system clock between two measurements.
     static constexpr int MaxExtrapolationMs = 40;
+    // How often a lost device is tried again.
+    static constexpr int ReopenIntervalMs = 1000;
 
 private:
     using SteadyClock = std::chrono::steady_clock;
@@ -147,7 +176,13 @@ private:
     // Audio thread: writes the next piece of m_current; false when the
     // output failed for good.
     bool writeSome(bool muted);
+    // Audio thread: the output failed for good; the stand-in takes over.
     void replaceFailedOutput();
+    // Audio thread (control thread in start()): tries the lost device again;
+    // true when it plays again.
+    bool reclaimDevice();
+    // Publishes the output in use and tells the handler of a change.
+    void outputChanged(std::optional<DeviceEvent> event);
     // Audio thread: reports what was written and the device's delay.
     void publishPosition(std::int64_t writtenFrames, std::int64_t delayFrames);
     std::int64_t extrapolatedLocked(SteadyClock::time_point now) const;
@@ -167,6 +202,9 @@ private:
 
     // ---- the audio thread's while it runs; the control thread's otherwise ----
     std::unique_ptr<AudioOutput> m_output;
+    // The device that failed, closed, while the stand-in plays; null otherwise.
+    std::unique_ptr<AudioOutput> m_lostDevice;
+    std::chrono::steady_clock::time_point m_nextReopenAt; // next try of m_lostDevice
     AudioChunk m_current;              // chunk being written (empty: none)
     std::int64_t m_currentOffset = 0;  // frames of m_current already written
     int m_currentFlushCount = 0;       // m_flushCount when m_current was taken
@@ -194,6 +232,8 @@ private:
     bool m_muted = false;
     QString m_outputDescription;
     bool m_outputSilent = false;
+    bool m_deviceLost = false;
+    DeviceHandler m_deviceHandler;
     int m_decodeErrors = 0;
     // The clock as last measured by the audio thread (or frozen by a pause).
     bool m_clockValid = false;

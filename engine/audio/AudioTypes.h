@@ -76,12 +76,19 @@ struct AudioFormat
 // pts90k is the PES time stamp (NoPts when the packet carries none). As on
 // the disc, it belongs to the first audio frame that STARTS in this packet.
 // serial is the playback serial the packet was read under (see AudioPlayer).
+// frameOffset (AC-3, DTS) is where in `data` that first frame begins, as the
+// disc's audio header says: `size` when no frame starts in the packet,
+// UnknownFrameOffset when not known. A decoder starting afresh (a jump)
+// begins there instead of guessing a frame start from the middle of one.
+inline constexpr std::int64_t UnknownFrameOffset = -1;
+
 struct AudioPacket
 {
     const std::uint8_t *data = nullptr;
     std::size_t size = 0;
     std::int64_t pts90k = NoPts;
     int serial = 0;
+    std::int64_t frameOffset = UnknownFrameOffset;
 };
 
 // Decoded sound ready for an output: 48 kHz S16 interleaved stereo.

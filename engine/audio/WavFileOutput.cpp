@@ -4,6 +4,7 @@
 #include "engine/audio/AudioTypes.h"
 
 #include <QtEndian>
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -93,6 +94,18 @@ int WavFileOutput::write(const std::int16_t *samples, int frames)
         taken = m_pacer.admit(frames, std::chrono::milliseconds(MaxWriteWaitMs));
     if (taken <= 0)
         return 0;
+    // Past the frame limit sound is taken (the pacing and the clock go on) and not kept.
+    const std::int64_t kept = m_frameLimit > 0 ? std::clamp<std::int64_t>(m_frameLimit - m_framesWritten, 0, taken) : taken;
+    if (kept > 0 && !writeSamples(samples, int(kept)))
+        return -1;
+    m_framesWritten += kept;
+    if (m_pacing == Pacing::RealTime)
+        m_pacer.written(taken);
+    return taken;
+}
+
+bool WavFileOutput::writeSamples(const std::int16_t *samples, int taken)
+{
     const qint64 bytes = qint64(taken) * BytesPerFrame;
     qint64 done = 0;
     if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
@@ -102,12 +115,7 @@ int WavFileOutput::write(const std::int16_t *samples, int frames)
         qToLittleEndian<std::int16_t>(samples, qsizetype(le.size()), le.data());
         done = m_file.write(reinterpret_cast<const char *>(le.data()), bytes);
     }
-    if (done != bytes)
-        return -1;
-    m_framesWritten += taken;
-    if (m_pacing == Pacing::RealTime)
-        m_pacer.written(taken);
-    return taken;
+    return done == bytes;
 }
 
 std::int64_t WavFileOutput::delayFrames()

@@ -39,16 +39,22 @@ public:
     void discard() override;
 
     std::int64_t framesWritten() const { return m_framesWritten; }
+    // Keeps at most `frames` frames in the file (0: no limit); sound after
+    // them is taken as usual and not written. For a tool asked to play S
+    // seconds: unpaced, the player decodes well ahead of the pictures.
+    void setFrameLimit(std::int64_t frames) { m_frameLimit = frames; }
 
     static constexpr int HeaderBytes = 44;
 
 private:
     bool writeHeader();
+    bool writeSamples(const std::int16_t *samples, int frames);
 
     QString m_path;
     Pacing m_pacing;
     QFile m_file;
     std::int64_t m_framesWritten = 0;
+    std::int64_t m_frameLimit = 0;
     RealTimePacer m_pacer;
 };
 

@@ -6,6 +6,7 @@
 #include "engine/EngineError.h"
 #include "engine/audio/AudioPlayer.h"
 #include "engine/core/NavigationState.h"
+#include "engine/nav/CssCheck.h"
 #include "engine/spu/ButtonHighlight.h"
 #include "engine/spu/SubpictureTimeline.h"
 
@@ -351,7 +352,7 @@ void PlaybackPipeline::navLoop()
         switch (event) {
         case DVDNAV_BLOCK_OK: {
             s.noDataEvents = 0;
-            demuxer.demux(block.data(), block.size(), [&](const demux::EsPacket &pkt) {
+            const demux::DemuxStats demuxed = demuxer.demux(block.data(), block.size(), [&](const demux::EsPacket &pkt) {
                 switch (pkt.type) {
                 case demux::StreamType::Video: {
                     VideoItem item;
@@ -379,15 +380,11 @@ void PlaybackPipeline::navLoop()
                 case demux::StreamType::MpegAudio: {
                     if (!m_audio || !s.soundOn() || pkt.type != s.audioType || pkt.id != s.audioPhysical)
                         break;
+                    // Sound from before the serial's first picture (or its seek
+                    // target) is trimmed by the player: setStartPts below.
                     const std::int64_t timeline = s.toTimeline(pkt.pts);
-                    // After a seek, sound before the first picture shown is not heard.
-                    if (s.seekTarget >= 0 && timeline >= 0) {
-                        const std::int64_t titleTime = s.titleTimeOf(timeline);
-                        if (titleTime >= 0 && titleTime < s.seekTarget)
-                            break;
-                        s.seekTarget = -1;
-                    }
-                    const AudioPacket packet{pkt.data, pkt.size, timeline >= 0 ? timeline : NoPts, serial};
+                    const AudioPacket packet{pkt.data, pkt.size, timeline >= 0 ? timeline : NoPts, serial,
+                                             pkt.frameOffset};
                     for (;;) {
                         if (m_audio->submit(packet, 50ms)) {
                             m_audioFedSerial = serial;
@@ -405,6 +402,19 @@ void PlaybackPipeline::navLoop()
                     break; // the navigator has parsed them (DVDNAV_NAV_PACKET)
                 }
             });
+            // Copy protection the disc was read without: the demuxer passes
+            // no scrambled packet on; a run of them ends playback with a
+            // message saying what to install.
+            s.scrambledBlocks = demuxed.scrambled > 0 ? s.scrambledBlocks + 1 : 0;
+            if (s.scrambledBlocks >= ScrambledBlocksToStop) {
+                qCWarning(lcPipeline, "the disc's titles are scrambled (CSS)");
+                s.scrambledBlocks = 0;
+                drainVideo(serial);
+                m_ended = true;
+                report(PipelineEvent{PipelineEvent::Kind::Error, 0, 0, 0, 25, ErrorCode::Encrypted,
+                                     nav::encryptedDiscMessage()});
+                waitForCommand(serial, -1);
+            }
             break;
         }
         case DVDNAV_NAV_PACKET: {
@@ -436,6 +446,16 @@ void PlaybackPipeline::navLoop()
             unit->wide = s.wide;
             unit->codedHeight = s.codedHeight;
             unit->titleSet = s.titleSet;
+            if (!s.unit && m_audio) {
+                // The serial's first unit: sound is multiplexed up to a second
+                // ahead of its pictures, so what arrives with this unit starts
+                // before it (and before a seek's target). Heard from the first
+                // picture, or from the target when that is later.
+                std::int64_t start = unit->timelineStart;
+                if (s.seekTarget >= 0)
+                    start = std::max(start, unit->timelineStart + (s.seekTarget - unit->titleTime90k));
+                m_audio->setStartPts(serial, start);
+            }
             s.unit = unit;
             VideoItem item;
             item.kind = VideoItem::Kind::Unit;

@@ -17,7 +17,9 @@ struct PlaybackPipeline::NavState
     std::int64_t offset = 0;
     bool haveLastEnd = false;
     std::int64_t lastEndPtm = 0;       // disc time stamp where the last unit ended
-    std::int64_t timelineEnd = 0;      // our timeline where the last unit ended
+    // Our timeline where the last unit ended. It starts well above 0: sound
+    // multiplexed ahead of the first unit must keep a time stamp.
+    std::int64_t timelineEnd = 90000 * 10;
     std::shared_ptr<const NavUnit> unit;
     std::int64_t seekTarget = -1;
     // Sound.
@@ -30,6 +32,7 @@ struct PlaybackPipeline::NavState
     int framesPerSecond = 25;
     int titleSet = 0;
     int noDataEvents = 0;
+    int scrambledBlocks = 0;           // blocks in a row with scrambled packets
     // The program chain's streams, read again at every event that may change them.
     std::shared_ptr<const StreamSummary> streams = std::make_shared<const StreamSummary>();
     int navigatorSubpicture = -1;

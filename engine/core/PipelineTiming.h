@@ -36,8 +36,9 @@ inline constexpr auto AudioStartWait = 600ms;
 // Seeks decode from the unit before the target: the unit at the target may
 // open with pictures that refer to the one before it.
 inline constexpr std::int64_t SeekLeadTicks = 90000 / 2;
-// A key-frame scan that runs into the title's end plays this much of it
-// normally, so the title ends (and its command after it runs) as on a disc played through.
+// Blocks in a row with scrambled packets that mean the disc is encrypted
+// (not one damaged header that happens to say so).
+inline constexpr int ScrambledBlocksToStop = 8;
 // A key-frame scan that runs into the title's end plays this much of it
 // normally, so the title ends (and its command after it runs) as on a disc played through.
 inline constexpr std::int64_t ScanEndPlayTicks = 90000;

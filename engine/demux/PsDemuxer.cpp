@@ -39,6 +39,7 @@ struct PesHeader
     std::size_t payloadOffset = 0; // from the packet start
     std::int64_t pts = NoTimestamp;
     std::int64_t dts = NoTimestamp;
+    bool scrambled = false;
 };
 
 // Parses the header of a PES packet [p, p + len) (len includes the 6-byte
@@ -48,6 +49,9 @@ bool parsePesHeader(const std::uint8_t *p, std::size_t len, PesHeader &out)
     if (len < 9)
         return false;
     if ((p[6] & 0xC0) == 0x80) { // MPEG-2
+        // PES_scrambling_control: 00 is clear; anything else was scrambled
+        // by the disc's copy protection and was not decrypted on the way.
+        out.scrambled = (p[6] & 0x30) != 0;
         const unsigned flags = p[7];
         const std::size_t headerEnd = 9 + std::size_t(p[8]);
         if (headerEnd > len)
@@ -85,6 +89,20 @@ bool parsePesHeader(const std::uint8_t *p, std::size_t len, PesHeader &out)
     }
     out.payloadOffset = i;
     return true;
+}
+
+// The DVD audio header's first-access-unit pointer (2 bytes at `pointer`)
+// counts from its own last byte: 1 is the first byte after the header, 0
+// means no frame starts in this packet. Returns the offset into the payload
+// of `payloadSize` bytes that follows, as EsPacket::frameOffset.
+std::int64_t firstFrameOffset(const std::uint8_t *pointer, std::size_t payloadSize)
+{
+    const std::size_t value = (std::size_t(pointer[0]) << 8) | pointer[1];
+    if (value == 0)
+        return std::int64_t(payloadSize);
+    if (value - 1 >= payloadSize)
+        return NoFrameOffset;
+    return std::int64_t(value - 1);
 }
 
 } // namespace
@@ -182,6 +200,10 @@ DemuxStats PsDemuxer::demux(const std::uint8_t *data, std::size_t size, const Si
             ++stats.damaged;
             continue;
         }
+        if (header.scrambled) {
+            ++stats.scrambled;
+            continue;
+        }
         const std::uint8_t *payload = p + header.payloadOffset;
         std::size_t payloadSize = packetLen - header.payloadOffset;
 
@@ -208,6 +230,7 @@ DemuxStats PsDemuxer::demux(const std::uint8_t *data, std::size_t size, const Si
             }
             const std::uint8_t sub = payload[0];
             std::size_t skip = 0;
+            bool framed = false;
             if (sub >= 0x20 && sub <= 0x3F) {
                 pkt.type = StreamType::Subpicture;
                 pkt.id = sub - 0x20;
@@ -216,10 +239,12 @@ DemuxStats PsDemuxer::demux(const std::uint8_t *data, std::size_t size, const Si
                 pkt.type = StreamType::Ac3;
                 pkt.id = sub - 0x80;
                 skip = 4; // substream, frame count, first access unit pointer
+                framed = true;
             } else if (sub >= 0x88 && sub <= 0x8F) {
                 pkt.type = StreamType::Dts;
                 pkt.id = sub - 0x88;
                 skip = 4;
+                framed = true;
             } else if (sub >= 0xA0 && sub <= 0xA7) {
                 pkt.type = StreamType::Lpcm;
                 pkt.id = sub - 0xA0;
@@ -234,6 +259,8 @@ DemuxStats PsDemuxer::demux(const std::uint8_t *data, std::size_t size, const Si
             }
             payload += skip;
             payloadSize -= skip;
+            if (framed)
+                pkt.frameOffset = firstFrameOffset(payload - 2, payloadSize);
         }
         pkt.data = payload;
         pkt.size = payloadSize;

@@ -39,6 +39,7 @@ enum class StreamType : std::uint8_t {
 const char *streamTypeName(StreamType type);
 
 inline constexpr std::int64_t NoTimestamp = -1;
+inline constexpr std::int64_t NoFrameOffset = -1;
 
 struct EsPacket
 {
@@ -48,6 +49,11 @@ struct EsPacket
     std::int64_t dts = NoTimestamp;
     const std::uint8_t *data = nullptr;   // payload, valid during the sink call only
     std::size_t size = 0;
+    // AC-3, DTS: where in `data` the first audio frame starting in this
+    // packet begins, from the DVD audio header's first-access-unit pointer;
+    // `size` when no frame starts here. NoFrameOffset for every other stream
+    // and when the pointer makes no sense.
+    std::int64_t frameOffset = NoFrameOffset;
 };
 
 struct DemuxStats
@@ -56,6 +62,10 @@ struct DemuxStats
     int packets = 0;      // packets handed to the sink
     int skipped = 0;      // packets of streams we do not carry (padding, unknown substreams)
     int damaged = 0;      // structures that did not parse; bytes resynchronised past
+    // Packets whose PES header says the payload is scrambled (CSS on a disc
+    // read without decryption). They are counted, never handed to the sink:
+    // their bytes would only decode into noise.
+    int scrambled = 0;
 };
 
 class PsDemuxer

@@ -1,11 +1,13 @@
 // velmora-probe: the engine from the command line. Standard output carries
-// only the JSON documented in usage(); everything else goes to standard error.
+// only the JSON documented in usage() (on failure {"error": "why"}, and the
+// exit status is not 0); everything else goes to standard error.
 #include "engine/EngineError.h"
 #include "engine/TimeCode.h"
 #include "engine/audio/AudioPlayer.h"
 #include "engine/audio/WavFileOutput.h"
 #include "engine/core/PlaybackPipeline.h"
 #include "engine/demux/PsDemuxer.h"
+#include "engine/nav/CssCheck.h"
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/PngFrameSink.h"
 #include "engine/video/VideoDecoder.h"
@@ -28,12 +30,6 @@ using namespace velmora;
 
 namespace {
 
-int failWith(const QString &message)
-{
-    std::fprintf(stderr, "velmora-probe: %s\n", message.toLocal8Bit().constData());
-    return 1;
-}
-
 QString timeText(std::int64_t ticks, int fps)
 {
     return TimeCode::fromTicks90k(ticks, fps).toText();
@@ -47,12 +43,40 @@ void printJson(const QJsonObject &object)
     std::fflush(stdout);
 }
 
+// Says why on standard error and as {"error": ...} on standard output.
+int failWith(const QString &message)
+{
+    std::fprintf(stderr, "velmora-probe: %s\n", message.toLocal8Bit().constData());
+    printJson(QJsonObject{{"error", message}});
+    return 1;
+}
+
+// Titles that cannot be played as they are read: scrambled by copy
+// protection, or refused by a drive that wants the disc authenticated.
+std::optional<QString> titleAccessProblem(const QString &path)
+{
+    switch (nav::checkFirstTitle(path)) {
+    case nav::TitleAccess::Scrambled:
+        return nav::encryptedDiscMessage();
+    case nav::TitleAccess::Unreadable:
+        if (!nav::cssLibraryLoaded())
+            return nav::encryptedDiscMessage();
+        return QStringLiteral("The first title of the disc cannot be read");
+    case nav::TitleAccess::Clear:
+    case nav::TitleAccess::Unknown:
+        break;
+    }
+    return std::nullopt;
+}
+
 int runInfo(const QString &path)
 {
     nav::OpenError error;
     auto navigator = nav::DvdNavigator::open(path, &error);
     if (!navigator)
         return failWith(error.message);
+    if (const auto problem = titleAccessProblem(navigator->path()))
+        return failWith(*problem);
     const nav::DiscInfo &info = navigator->info();
     QJsonArray titles;
     for (const nav::TitleInfo &t : info.titles) {
@@ -146,11 +170,16 @@ int runPlay(const QString &path, const PlayArgs &args)
     auto navigator = nav::DvdNavigator::open(path, &openError);
     if (!navigator)
         return failWith(openError.message);
+    if (const auto problem = titleAccessProblem(navigator->path()))
+        return failWith(*problem);
 
     std::unique_ptr<AudioPlayer> audio;
     if (!args.wav.isEmpty()) {
         auto output = std::make_unique<WavFileOutput>(
             args.wav, args.fast ? WavFileOutput::Pacing::None : WavFileOutput::Pacing::RealTime);
+        // As many seconds of sound as of pictures.
+        if (args.seconds > 0)
+            output->setFrameLimit(std::int64_t(args.seconds * OutputRate));
         audio = std::make_unique<AudioPlayer>(std::move(output));
         try {
             audio->start();
