@@ -87,6 +87,7 @@ void AudioPlayer::start()
     m_current = AudioChunk{};
     m_currentOffset = 0;
     m_threadEndPts = NoPts;
+    m_threadDelay = 0;
     m_outputPaused = false;
     m_thread = std::thread(&AudioPlayer::run, this);
 }
@@ -487,8 +488,24 @@ bool AudioPlayer::writeSome(bool muted)
     return true;
 }
 
+void AudioPlayer::writeSilence(std::int64_t frames)
+{
+    if (frames <= 0)
+        return;
+    if (m_silence.size() < std::size_t(frames) * OutputChannels)
+        m_silence.assign(std::size_t(frames) * OutputChannels, 0);
+    // An empty output takes its whole buffer at once; a few tries at most.
+    for (int tries = 0; frames > 0 && tries < 4; ++tries) {
+        const int written = m_output->write(m_silence.data(), int(frames));
+        if (written <= 0)
+            return;
+        frames -= written;
+    }
+}
+
 void AudioPlayer::publishPosition(std::int64_t writtenFrames, std::int64_t delayFrames)
 {
+    m_threadDelay = delayFrames;
     {
         std::lock_guard lock(m_mutex);
         // A flush came in while writing: what was just written is stale and
@@ -551,12 +568,13 @@ void AudioPlayer::replaceFailedOutput()
     } else {
         qCWarning(lcAudio).noquote() << failed << "failed; playing on without sound, on the system clock";
     }
-    // The stand-in takes over at the position of the sound written so far,
-    // so the clock, and the picture that follows it, go on without a step
-    // back; what the device still held is lost with it.
     m_output = std::make_unique<NullOutput>(QStringLiteral("%1 failed").arg(failed));
     m_output->open();
     m_outputPaused = false;
+    // What the device still held is lost with it; the stand-in starts with
+    // as much silence, so the clock (and the picture following it) goes on
+    // without a step.
+    writeSilence(m_threadDelay);
     outputChanged(DeviceEvent::Lost);
 }
 
@@ -569,12 +587,13 @@ bool AudioPlayer::reclaimDevice()
         qCDebug(lcAudio).noquote() << "still no sound:" << e.message();
         return false;
     }
-    // The stand-in's pretend buffer (at most NullOutput::BufferMs) is
-    // dropped: the device starts at the end of what was written, which is
-    // where the clock, and so the picture, are.
+    // The device takes over where the stand-in stands: it starts with the
+    // silence the stand-in had still to "play", so the clock runs on evenly.
+    const std::int64_t held = m_output->delayFrames();
     m_output->close();
     m_output = std::move(m_lostDevice);
     m_outputPaused = false;
+    writeSilence(held);
     qCInfo(lcAudio).noquote() << "sound is back on" << m_output->description();
     return true;
 }

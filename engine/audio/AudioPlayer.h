@@ -183,6 +183,8 @@ private:
     bool reclaimDevice();
     // Publishes the output in use and tells the handler of a change.
     void outputChanged(std::optional<DeviceEvent> event);
+    // Audio thread: writes that much silence to the output (as far as it takes it).
+    void writeSilence(std::int64_t frames);
     // Audio thread: reports what was written and the device's delay.
     void publishPosition(std::int64_t writtenFrames, std::int64_t delayFrames);
     std::int64_t extrapolatedLocked(SteadyClock::time_point now) const;
@@ -209,6 +211,7 @@ private:
     std::int64_t m_currentOffset = 0;  // frames of m_current already written
     int m_currentFlushCount = 0;       // m_flushCount when m_current was taken
     std::int64_t m_threadEndPts = NoPts; // end of the last frame written
+    std::int64_t m_threadDelay = 0;      // the output's delay as last read
     int m_threadFlushCount = 0;        // flushes the audio thread has applied
     bool m_outputPaused = false;
     std::vector<std::int16_t> m_silence;

@@ -10,6 +10,7 @@
 #include "engine/audio/AlsaOutput.h"
 #include "engine/audio/AudioPlayer.h"
 #include "engine/audio/NullOutput.h"
+#include "engine/audio/RealTimePacer.h"
 #include "engine/audio/WavFileOutput.h"
 
 #include <QElapsedTimer>
@@ -17,6 +18,7 @@
 #include <QtTest>
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 using namespace velmora;
@@ -82,6 +84,47 @@ public:
 private:
     int m_goodWrites;
     bool m_open = false;
+};
+
+// A device that comes and goes with `present`: open() fails while it is
+// away and write() fails once it goes. Paced like a real device.
+class FlakyOutput final : public AudioOutput
+{
+public:
+    FlakyOutput(std::atomic<bool> &present, std::atomic<std::int64_t> &framesTaken)
+        : m_present(present), m_framesTaken(framesTaken), m_pacer(OutputRate / 10) {}
+    QString description() const override { return QStringLiteral("flaky test device"); }
+    bool canReopen() const override { return true; }
+    void open() override
+    {
+        if (!m_present)
+            throw EngineError(ErrorCode::NoInterface, QStringLiteral("the flaky test device is away"));
+        m_open = true;
+    }
+    void close() override
+    {
+        m_open = false;
+        m_pacer.discard();
+    }
+    bool isOpen() const override { return m_open; }
+    int write(const std::int16_t *, int frames) override
+    {
+        if (!m_open || !m_present)
+            return -1;
+        const int taken = m_pacer.admit(frames, std::chrono::milliseconds(MaxWriteWaitMs));
+        m_pacer.written(taken);
+        m_framesTaken += taken;
+        return taken;
+    }
+    std::int64_t delayFrames() override { return m_pacer.delayFrames(); }
+    void setPaused(bool paused) override { m_pacer.setPaused(paused); }
+    void discard() override { m_pacer.discard(); }
+
+private:
+    std::atomic<bool> &m_present;
+    std::atomic<std::int64_t> &m_framesTaken;
+    bool m_open = false;
+    RealTimePacer m_pacer;
 };
 
 } // namespace
@@ -450,6 +493,78 @@ private slots:
         const std::int64_t from = player.clock().pts90k;
         waitForClock(player, [&](const AudioClock &k) { return k.pts90k >= from + 500 * Ms; }, 2000ms);
         QVERIFY2(wall.elapsed() >= 460 && wall.elapsed() <= 560, qPrintable(QString::number(wall.elapsed())));
+    }
+
+    // A device that is away at the start, comes, goes during playback and
+    // comes again: the player plays on silently meanwhile, tries the device
+    // every second, says so each time, and the clock keeps in step with the
+    // wall clock throughout (no step back, no stall).
+    void lostDeviceIsClaimedAgain()
+    {
+        std::atomic<bool> present{false};
+        std::atomic<std::int64_t> taken{0};
+        AudioPlayer player(std::make_unique<FlakyOutput>(present, taken));
+        std::mutex eventsMutex;
+        std::vector<AudioPlayer::DeviceEvent> events;
+        player.setDeviceHandler([&](AudioPlayer::DeviceEvent e, const QString &) {
+            std::lock_guard lock(eventsMutex);
+            events.push_back(e);
+        });
+        player.start(); // the device is away: no throw, silence instead
+        QVERIFY(player.deviceLost());
+        QVERIFY(player.outputIsSilent());
+
+        std::atomic<bool> feeding{true};
+        std::thread feeder([&] {
+            for (std::int64_t frame = 0; feeding; frame += ChunkFrames)
+                if (!player.submitChunk(toneChunk(1000, frame, ChunkFrames, framesToTicks(frame)), 50ms))
+                    frame -= ChunkFrames; // full: offer it again
+        });
+        auto stopFeeding = qScopeGuard([&] {
+            feeding = false;
+            player.stop();
+            feeder.join();
+        });
+        AudioClock c = waitForClock(player, [](const AudioClock &k) { return k.valid && k.pts90k > 100 * Ms; }, 2000ms);
+        QVERIFY2(c.valid, "the clock does not run on the stand-in");
+        QElapsedTimer wall;
+        wall.start();
+        const std::int64_t clockFrom = c.pts90k;
+        bool wentBack = false;
+
+        const auto comesBack = [&] {
+            present = true;
+            QElapsedTimer t;
+            t.start();
+            waitForClock(player, [&](const AudioClock &) { return !player.deviceLost(); },
+                         std::chrono::milliseconds(AudioPlayer::ReopenIntervalMs + 1000), &wentBack);
+            return t.elapsed();
+        };
+        const qint64 firstReturn = comesBack();
+        QVERIFY2(!player.deviceLost(), "the device was never claimed");
+        QVERIFY2(firstReturn <= AudioPlayer::ReopenIntervalMs + 300, qPrintable(QString::number(firstReturn)));
+        QVERIFY(!player.outputIsSilent());
+        const std::int64_t before = taken.load();
+        QTRY_VERIFY_WITH_TIMEOUT(taken.load() > before + OutputRate / 5, 1000); // sound reaches it
+
+        present = false; // unplugged while playing
+        waitForClock(player, [&](const AudioClock &) { return player.deviceLost(); }, 500ms, &wentBack);
+        QVERIFY2(player.deviceLost(), "a failing device went unnoticed");
+        QVERIFY(player.outputIsSilent());
+        std::this_thread::sleep_for(300ms);
+        const qint64 secondReturn = comesBack();
+        QVERIFY2(!player.deviceLost(), "the device was not claimed again");
+        QVERIFY2(secondReturn <= AudioPlayer::ReopenIntervalMs + 300, qPrintable(QString::number(secondReturn)));
+
+        c = player.clock();
+        const std::int64_t clockRan = (c.pts90k - clockFrom) / Ms;
+        qInfo("clock ran %lld ms in %lld ms of wall time", qint64(clockRan), wall.elapsed());
+        QVERIFY2(std::llabs(clockRan - wall.elapsed()) <= 150,
+                 qPrintable(QStringLiteral("clock %1 ms, wall %2 ms").arg(clockRan).arg(wall.elapsed())));
+        QVERIFY(!wentBack);
+        std::lock_guard lock(eventsMutex);
+        using E = AudioPlayer::DeviceEvent;
+        QCOMPARE(events, (std::vector<E>{E::Lost, E::Back, E::Lost, E::Back}));
     }
 
     // A device that dies during playback is replaced by silence; the clock
