@@ -68,15 +68,27 @@ void AlsaOutput::open()
     const QByteArray name = m_device.toLocal8Bit();
     auto fail = [&](const char *step, int err) {
         m_pcm.reset();
+        m_config.reset();
         throw EngineError(ErrorCode::NoInterface,
                           QStringLiteral("Cannot %1 sound device \"%2\": %3")
                               .arg(QLatin1String(step), m_device, alsaError(err)));
     };
 
+    // A configuration of our own, read now: a sound server started since
+    // the process first used ALSA (or restarted as another one) is found.
+    snd_config_t *config = nullptr;
+    snd_config_update_t *update = nullptr;
+    int err = snd_config_update_r(&config, &update, nullptr);
+    if (update)
+        snd_config_update_free(update);
+    m_config.reset(config);
+    if (err < 0 || !config)
+        fail("read the configuration of", err < 0 ? err : -ENOENT);
+
     snd_pcm_t *raw = nullptr;
     // Non-blocking: write() waits for room itself, with a limit, so that a
     // stalled sound server can never hold up stop or flush.
-    int err = snd_pcm_open(&raw, name.constData(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    err = snd_pcm_open_lconf(&raw, name.constData(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK, config);
     if (err < 0)
         fail("open", err);
     m_pcm.reset(raw);
@@ -108,6 +120,7 @@ void AlsaOutput::close()
     // Closing drops what is still buffered; nobody waits for a drain.
     snd_pcm_drop(m_pcm.get());
     m_pcm.reset();
+    m_config.reset();
 }
 
 bool AlsaOutput::recover(int err)

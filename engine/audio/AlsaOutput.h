@@ -39,6 +39,10 @@ private:
     {
         void operator()(snd_pcm_t *pcm) const { snd_pcm_close(pcm); }
     };
+    struct ConfigDeleter
+    {
+        void operator()(snd_config_t *config) const { snd_config_delete(config); }
+    };
 
     // Brings the stream back after an underrun or a suspend; false when it
     // cannot. `err` is the negative ALSA error that showed the problem.
@@ -47,6 +51,11 @@ private:
     std::int64_t bufferedFrames();
 
     QString m_device;
+    // The configuration the device was opened with, read afresh at every
+    // open(): ALSA's shared one is read once per process, and what "default"
+    // means depends on whether a sound server ran at that moment. Outlives
+    // m_pcm (declared first, destroyed last).
+    std::unique_ptr<snd_config_t, ConfigDeleter> m_config;
     std::unique_ptr<snd_pcm_t, PcmCloser> m_pcm;
     snd_pcm_uframes_t m_bufferFrames = 0;
     bool m_canPause = false; // the device can hold its buffer (snd_pcm_pause)
