@@ -119,6 +119,66 @@ private slots:
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(seen[0].data.data()), int(seen[0].data.size())), expected);
     }
 
+    // The DVD audio header's first-access-unit pointer (counted from its own
+    // last byte; 0 = no frame starts here) becomes an offset into the data.
+    void audioFrameOffsets_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<qint64>("offset");
+        const QByteArray body(10, '\x55');
+        QTest::newRow("ac3 frame at once") << QByteArray("\x80\x01\x00\x01", 4) + body << qint64(0);
+        QTest::newRow("ac3 frame after 6 bytes") << QByteArray("\x80\x01\x00\x07", 4) + body << qint64(6);
+        QTest::newRow("dts no frame starts") << QByteArray("\x88\x00\x00\x00", 4) + body << qint64(body.size());
+        QTest::newRow("pointer past the end") << QByteArray("\x80\x01\x00\x20", 4) + body << qint64(NoFrameOffset);
+        QTest::newRow("lpcm has none") << QByteArray("\xA0\x01\x00\x04\x00\x01\x80", 7) + body << qint64(NoFrameOffset);
+        QTest::newRow("mpeg audio has none") << QByteArray() + body << qint64(NoFrameOffset);
+    }
+    void audioFrameOffsets()
+    {
+        QFETCH(QByteArray, payload);
+        QFETCH(qint64, offset);
+        const std::uint8_t id = quint8(payload.isEmpty() ? 0 : payload[0]) >= 0x80 ? 0xBD : 0xC0;
+        const Bytes p(payload.begin(), payload.end());
+        std::int64_t seen = -100;
+        const Bytes input = concat({packHeader(), pes(id, p, 1)});
+        PsDemuxer().demux(input.data(), input.size(), [&](const EsPacket &pkt) { seen = pkt.frameOffset; });
+        QCOMPARE(qint64(seen), offset);
+    }
+
+    // On the authored disc every AC-3 frame pointer lands on a sync word.
+    void discFramePointersFindFrames()
+    {
+        QFile vob(QStringLiteral(VELMORA_DISC_DIR "/A/VIDEO_TS/VTS_01_1.VOB"));
+        if (!vob.open(QIODevice::ReadOnly))
+            QSKIP("authored discs missing");
+        const QByteArray bytes = vob.readAll();
+        int framed = 0;
+        int onSync = 0;
+        PsDemuxer().demux(reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()),
+                          [&](const EsPacket &p) {
+                              if (p.type != StreamType::Ac3 || p.frameOffset < 0 || p.frameOffset + 1 >= std::int64_t(p.size))
+                                  return;
+                              ++framed;
+                              onSync += p.data[p.frameOffset] == 0x0B && p.data[p.frameOffset + 1] == 0x77;
+                          });
+        QVERIFY(framed > 100);
+        QCOMPARE(onSync, framed);
+    }
+
+    // Packets a disc's copy protection scrambled are counted, never handed on.
+    void scrambledPacketsAreHeldBack()
+    {
+        Bytes scrambledVideo = pes(0xE0, {1, 2, 3}, 90000);
+        scrambledVideo[6] |= 0x10; // PES_scrambling_control 01
+        Bytes scrambledAudio = pes(0xBD, {0x80, 1, 0, 1, 0x0B, 0x77}, 90000);
+        scrambledAudio[6] |= 0x30;
+        DemuxStats stats;
+        const auto seen = run(concat({packHeader(), scrambledVideo, scrambledAudio, pes(0xC0, {9, 9}, 5)}), &stats);
+        QCOMPARE(stats.scrambled, 2);
+        QCOMPARE(seen.size(), std::size_t(1));
+        QCOMPARE(seen[0].type, StreamType::MpegAudio);
+    }
+
     void readsFullRangeTimestampsAndDts()
     {
         const std::int64_t pts = (std::int64_t(1) << 33) - 1; // largest 33-bit value
