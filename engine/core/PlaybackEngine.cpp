@@ -186,9 +186,10 @@ void PlaybackEngine::ensureAudio()
     offUiThread([&] {
         try {
             if (!player) {
-                // Automatic falls back to silence on the system clock (and
-                // logs it once) when there is no sound device.
-                fresh = std::make_unique<AudioPlayer>(openAudioOutput(AudioOutputKind::Automatic));
+                // A sound device that is missing, busy or fails plays on as
+                // silence on the system clock; the player claims it again
+                // when it can.
+                fresh = std::make_unique<AudioPlayer>(soundDeviceOutput());
                 player = fresh.get();
             }
             player->start();
