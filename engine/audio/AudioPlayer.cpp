@@ -106,6 +106,11 @@ void AudioPlayer::stop()
     m_changed.notify_all();
     if (m_thread.joinable())
         m_thread.join();
+    if (m_reopening.valid()) {
+        // A try of the lost device under way: it is ours again once done.
+        if (!m_reopening.get())
+            m_lostDevice->close();
+    }
     {
         // The thread may have published once more before it saw the stop.
         std::lock_guard lock(m_mutex);
@@ -433,10 +438,25 @@ void AudioPlayer::run()
             publishPosition(0, 0);
             continue;
         }
-        if (m_lostDevice && SteadyClock::now() >= m_nextReopenAt) {
+        if (m_lostDevice && m_reopening.valid()
+            && m_reopening.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
             if (reclaimDevice())
                 outputChanged(DeviceEvent::Back);
             continue;
+        }
+        if (m_lostDevice && !m_reopening.valid() && SteadyClock::now() >= m_nextReopenAt) {
+            // Opening a device can take a while (reading ALSA's configuration,
+            // reaching a sound server): on a thread of its own, so the
+            // stand-in, and the clock, go on meanwhile.
+            AudioOutput *device = m_lostDevice.get();
+            m_reopening = std::async(std::launch::async, [device]() -> std::optional<QString> {
+                try {
+                    device->open();
+                    return std::nullopt;
+                } catch (const EngineError &e) {
+                    return e.message();
+                }
+            });
         }
         if (paused != m_outputPaused) {
             m_output->setPaused(paused);
@@ -581,10 +601,18 @@ void AudioPlayer::replaceFailedOutput()
 bool AudioPlayer::reclaimDevice()
 {
     m_nextReopenAt = SteadyClock::now() + std::chrono::milliseconds(ReopenIntervalMs);
-    try {
-        m_lostDevice->open();
-    } catch (const EngineError &e) {
-        qCDebug(lcAudio).noquote() << "still no sound:" << e.message();
+    std::optional<QString> failure;
+    if (m_reopening.valid()) {
+        failure = m_reopening.get();
+    } else {
+        try {
+            m_lostDevice->open();
+        } catch (const EngineError &e) {
+            failure = e.message();
+        }
+    }
+    if (failure) {
+        qCDebug(lcAudio).noquote() << "still no sound:" << *failure;
         return false;
     }
     // The device takes over where the stand-in stands: it starts with the

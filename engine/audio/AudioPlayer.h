@@ -59,6 +59,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -206,6 +207,9 @@ private:
     std::unique_ptr<AudioOutput> m_output;
     // The device that failed, closed, while the stand-in plays; null otherwise.
     std::unique_ptr<AudioOutput> m_lostDevice;
+    // A try to open m_lostDevice on a thread of its own (which alone touches
+    // the device until the result is taken): nothing, or why it failed.
+    std::future<std::optional<QString>> m_reopening;
     std::chrono::steady_clock::time_point m_nextReopenAt; // next try of m_lostDevice
     AudioChunk m_current;              // chunk being written (empty: none)
     std::int64_t m_currentOffset = 0;  // frames of m_current already written
