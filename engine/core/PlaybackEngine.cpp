@@ -190,6 +190,19 @@ void PlaybackEngine::ensureAudio()
                 // silence on the system clock; the player claims it again
                 // when it can.
                 fresh = std::make_unique<AudioPlayer>(soundDeviceOutput());
+                // Runs on the audio thread (or in start()): the note is
+                // shown on the UI thread.
+                fresh->setDeviceHandler([this](AudioPlayer::DeviceEvent event, const QString &description) {
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, event, description] {
+                            if (m_surface)
+                                m_surface->showNote(event == AudioPlayer::DeviceEvent::Lost
+                                                        ? QStringLiteral("Sound lost (%1); playing on without sound").arg(description)
+                                                        : QStringLiteral("Sound is back (%1)").arg(description));
+                        },
+                        Qt::QueuedConnection);
+                });
                 player = fresh.get();
             }
             player->start();
@@ -243,9 +256,10 @@ void PlaybackEngine::checkNavigator()
     // libdvdnav busy inside one call for good: end playback with a message.
     if (!m_pipeline || m_pipeline->navigatorBusyMs() < StuckNavigatorMs)
         return;
-    stopPipeline();
-    if (m_audio)
-        m_audio->stop();
+    // The source is let go so the drive can be ejected; the next Play opens
+    // it again. A navigator still inside libdvdnav when stop() gives up
+    // cannot be closed under its thread: it is left behind (stopPipeline).
+    closeSource();
     if (m_surface)
         m_surface->showMessage(QStringLiteral("The disc does not answer"));
     emit DVDNotify(PlaybackStopped, 0, 0);
@@ -608,9 +622,15 @@ void PlaybackEngine::onPipelineEvent(int generation, const PipelineEvent &event)
     case PipelineEvent::Kind::Error:
         qCWarning(lcEngine, "%s", qPrintable(event.message));
         if (m_pipeline && m_pipeline->ended()) {
+            // Playback is over: the reason stays in the video window until
+            // something else is shown there.
+            if (m_surface)
+                m_surface->showMessage(event.message);
             m_state = State::Ended;
             emit DVDNotify(PlaybackStopped, 0, 0);
             emit PlaybackReset(0);
+        } else if (m_surface) {
+            m_surface->showNote(event.message); // playback goes on (without sound, say)
         }
         break;
     case PipelineEvent::Kind::Refused:

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -40,6 +41,15 @@ VideoSurface::VideoSurface(QWidget *parent, std::optional<VideoBackend> backend)
     m_canvasWidget->setGeometry(rect());
     // Shown with the first picture; until then the surface paints black or its message.
     m_canvasWidget->hide();
+    m_noteTimer = new QTimer(this);
+    m_noteTimer->setSingleShot(true);
+    m_noteTimer->setInterval(NoteDurationMs);
+    connect(m_noteTimer, &QTimer::timeout, this, &VideoSurface::clearNote);
+    // Bottom left, on a dark band so it reads over any picture.
+    m_noteLabel = new QLabel(this);
+    m_noteLabel->setWordWrap(true);
+    m_noteLabel->setStyleSheet(QStringLiteral("QLabel { color: white; background: rgba(0, 0, 0, 170); padding: 2px 4px; }"));
+    m_noteLabel->hide();
 }
 
 VideoSurface::~VideoSurface()
@@ -112,6 +122,36 @@ void VideoSurface::showMessage(const QString &text)
     }
     m_canvasWidget->hide();
     update();
+}
+
+void VideoSurface::showNote(const QString &text)
+{
+    m_note = text;
+    m_noteLabel->setText(text);
+    placeNote();
+    // Above the canvas, which is a child widget of its own.
+    m_noteLabel->show();
+    m_noteLabel->raise();
+    m_noteTimer->start();
+}
+
+void VideoSurface::clearNote()
+{
+    m_note.clear();
+    m_noteLabel->hide();
+}
+
+void VideoSurface::placeNote()
+{
+    const int margin = 8;
+    m_noteLabel->setMaximumWidth(std::max(1, width() - 2 * margin));
+    m_noteLabel->adjustSize();
+    m_noteLabel->move(margin, std::max(0, height() - margin - m_noteLabel->height()));
+}
+
+QString VideoSurface::note() const
+{
+    return m_note;
 }
 
 QImage VideoSurface::currentImage() const
@@ -204,6 +244,8 @@ void VideoSurface::keyPressEvent(QKeyEvent *event)
 void VideoSurface::resizeEvent(QResizeEvent *event)
 {
     m_canvasWidget->setGeometry(QRect(QPoint(0, 0), event->size()));
+    if (m_noteLabel->isVisible())
+        placeNote();
     std::lock_guard lock(m_mutex);
     m_bounds = event->size();
 }

@@ -15,6 +15,8 @@
 #include "engine/video/VideoBackend.h"
 #include "engine/video/VideoOutput.h"
 
+#include <QLabel>
+#include <QTimer>
 #include <QWidget>
 #include <mutex>
 #include <optional>
@@ -34,6 +36,12 @@ public:
     void presentFrame(const VideoFrame &frame, const OverlayPainter &overlay) override;
     void clear() override;
     void showMessage(const QString &text) override;
+    // UI thread: a short note drawn over the picture (or alone) for
+    // NoteDuration, then gone; pictures presented meanwhile keep it. A
+    // newer note replaces it. showMessage() and clear() leave it alone.
+    void showNote(const QString &text);
+    QString note() const;
+    static constexpr int NoteDurationMs = 3000;
 
     // UI thread: the picture on screen at its letterbox size (null when none),
     // for tests and screenshots.
@@ -73,6 +81,8 @@ protected:
 
 private:
     void requestRepaint();
+    void clearNote();
+    void placeNote();
 
     PictureCanvas *m_canvas = nullptr;   // a child widget: Qt owns it
     QWidget *m_canvasWidget = nullptr;
@@ -86,6 +96,10 @@ private:
     QSize m_bounds;           // widget size, as the UI thread last saw it
     bool m_repaintPending = false;
     int m_presented = 0;
+    // UI thread only.
+    QString m_note;
+    QTimer *m_noteTimer = nullptr;
+    QLabel *m_noteLabel = nullptr;       // a child widget: Qt owns it
 };
 
 } // namespace velmora::video

@@ -7,10 +7,12 @@
 #include "engine/EngineError.h"
 #include "engine/audio/AudioPlayer.h"
 #include "engine/audio/NullOutput.h"
+#include "engine/core/PlaybackEngine.h"
 #include "engine/core/PlaybackPipeline.h"
 #include "engine/nav/CssCheck.h"
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/VideoOutput.h"
+#include "engine/video/VideoSurface.h"
 
 #include <QDir>
 #include <QFile>
@@ -154,6 +156,25 @@ private slots:
         QCOMPARE(pictures.presented.load(), 0);
         QCOMPARE(audio.decodeErrors(), 0);
         QVERIFY(!audio.clock().valid); // no sound of the title was queued
+    }
+
+    // Through the engine the reason is left in the video window, where the
+    // user sees it; the player is stopped, not stuck.
+    void theVideoWindowSaysWhy()
+    {
+        QWidget host;
+        host.resize(720, 576);
+        host.show();
+        auto *engine = new PlaybackEngine(&host);
+        engine->Move(0, 0, 720, 576);
+        auto *surface = static_cast<video::VideoSurface *>(engine->surface());
+        engine->setDVDDirectory(m_disc);
+        engine->Render(0);
+        engine->PlayTitle(1);
+        QTRY_COMPARE_WITH_TIMEOUT(surface->message(), Message, 15000);
+        QVERIFY(!engine->isPlaying());
+        QTest::qWait(300); // nothing presented afterwards wipes it
+        QCOMPARE(surface->message(), Message);
     }
 
     void probeFailsWithTheMessageAndWritesNothing_data()
