@@ -201,5 +201,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestEncryptedDisc)
+QTEST_MAIN(TestEncryptedDisc)
 #include "test_encrypted_disc.moc"
