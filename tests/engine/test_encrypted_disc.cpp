@@ -36,7 +36,7 @@ const QString Message = QStringLiteral("This DVD is encrypted (CSS). Install lib
 constexpr int Sector = 2048;
 constexpr int ScrambledFrom = 0x80;
 
-class CountingOutput : public video::VideoOutput
+class CountingOutput : public video::ImageOutput
 {
 public:
     QSize pictureSize(const QSize &displaySize) override { return displaySize; }

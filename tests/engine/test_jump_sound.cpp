@@ -24,7 +24,7 @@ namespace {
 
 const QString DiscA = QStringLiteral(VELMORA_DISC_DIR "/A");
 
-class NoPictures : public video::VideoOutput
+class NoPictures : public video::ImageOutput
 {
 public:
     QSize pictureSize(const QSize &) override { return {}; }
