@@ -47,6 +47,7 @@ HASH=$(sha256sum "$SELF" | cut -d' ' -f1)
 up_to_date() {
     [[ -f $OUT/.stamp && "$(<"$OUT/.stamp")" == "$HASH" &&
        -f $OUT/A/VIDEO_TS/VIDEO_TS.IFO && -f $OUT/B/VIDEO_TS/VIDEO_TS.IFO &&
+       -f $OUT/T/VIDEO_TS/VIDEO_TS.IFO &&
        -s $OUT/A.iso ]]
 }
 up_to_date && exit 0
@@ -417,21 +418,291 @@ EOF
 EOF
 }
 
+# ----------------------------------------------------------------- disc T
+# Disc T holds the structures of real discs: menus that keep state in
+# registers, a resume button, timed and infinite stills, forced captions,
+# 5.1 / DTS / high-rate LPCM sound, 99 chapters and a series of 24 short
+# titles.  Everything in it is kept small (low bit rate, flat pictures).
+TENC=(-c:v mpeg2video -pix_fmt yuv420p -threads 2 -b:v 1200k -maxrate 8000k -minrate 0
+      -bufsize 1835008 -bf 0 -sc_threshold 1000000000 -flags:v +cgop+bitexact -g 15 -r 25 -aspect 4:3)
+# aevalsrc expression of a steady sine (amplitude 0.25).
+sine() { printf '0.25*sin(2*PI*%s*t)' "$1"; }
+# Six-channel AC-3 (5.1, side surrounds) with one tone per channel, in the
+# order FL FR FC LFE SL SR; "0" is a silent channel.
+AC3_51=(-c:a ac3 -b:a 384k -ar 48000 -ac 6)
+surround() {  # surround FL FR FC LFE SL SR SECONDS
+    local e="" f
+    for f in "$1" "$2" "$3" "$4" "$5" "$6"; do
+        if [[ $f == 0 ]]; then e+="0|"; else e+="$(sine "$f")|"; fi
+    done
+    printf "aevalsrc=exprs='%s':c=5.1(side):s=48000:d=%s,asetnsamples=n=1536" "${e%|}" "$7"
+}
+
+T_MAIN_BTNS=(
+    "all  200 180 520 240 lang eps  all  all  0x3C4696 PLAY ALL"
+    "eps  200 270 520 330 all  lang eps  eps  0x3C4696 EPISODES"
+    "lang 200 360 520 420 eps  all  lang lang 0x3C4696 LANGUAGES"
+)
+T_ROOT_BTNS=(
+    "play 200 160 520 210 aud  res  play play 0x3C4696 PLAY"
+    "res  200 240 520 290 play chap res  res  0x3C4696 RESUME"
+    "chap 200 320 520 370 res  aud  chap chap 0x3C4696 CHAPTERS"
+    "aud  200 400 520 450 chap play aud  aud  0x3C4696 AUDIO"
+)
+T_AUDIO_BTNS=(
+    "en 200 160 520 210 es en en en 0x3C4696 ENGLISH 5.1"
+    "fr 200 240 520 290 en de fr fr 0x3C4696 FRANCAIS"
+    "de 200 320 520 370 fr es de de 0x3C4696 DEUTSCH DTS"
+    "es 200 400 520 450 de en es es 0x3C4696 ESPANOL LPCM"
+)
+T_STILL_BTNS=(
+    "go 200 400 520 460 go go go go 0x3C4696 CONTINUE"
+)
+# Episode menu: 6 columns x 4 rows, button n plays title n of title set 2.
+T_EP_BTNS=()
+for ((n = 0; n < 24; n++)); do
+    r=$(( n / 6 )); c=$(( n % 6 ))
+    T_EP_BTNS+=("e$((n + 1)) $(( 40 + c * 110 )) $(( 160 + r * 90 )) $(( 140 + c * 110 )) $(( 230 + r * 90 ))
+ e$(( (n + 18) % 24 + 1 )) e$(( (n + 6) % 24 + 1 )) e$(( r * 6 + (c + 5) % 6 + 1 )) e$(( r * 6 + (c + 1) % 6 + 1 )) 0x3C4696 $((n + 1))")
+done
+T_EP_BTNS=("${T_EP_BTNS[@]//$'\n'/}")
+
+t_images() {
+    hilite tmain_hl 0xFFFF00 "${T_MAIN_BTNS[@]}";   hilite tmain_sel 0xFF3030 "${T_MAIN_BTNS[@]}"
+    hilite troot_hl 0xFFFF00 "${T_ROOT_BTNS[@]}";   hilite troot_sel 0xFF3030 "${T_ROOT_BTNS[@]}"
+    hilite taud_hl 0xFFFF00 "${T_AUDIO_BTNS[@]}";   hilite taud_sel 0xFF3030 "${T_AUDIO_BTNS[@]}"
+    hilite tstill_hl 0xFFFF00 "${T_STILL_BTNS[@]}"; hilite tstill_sel 0xFF3030 "${T_STILL_BTNS[@]}"
+    hilite tep_hl 0xFFFF00 "${T_EP_BTNS[@]}";       hilite tep_sel 0xFF3030 "${T_EP_BTNS[@]}"
+    subimg ten1 "English subtitle 1"
+    subimg ten2 "English subtitle 2"
+    subimg tforced "FORCED CAPTION"
+}
+
+# Title 1: 40 s, chapters at 0/10/20/30 s; four audio streams, one
+# subpicture stream with a forced caption.
+t_title1() {
+    local cols=(0xB43C3C 0x3C963C 0x3C50B4 0xB4A03C) g="" c
+    for c in 1 2 3 4; do
+        g+="color=c=${cols[c-1]}:s=720x576:r=25:d=10,$(label "DISC T   TITLE 1   CHAPTER $c" 30 38)[c$c];"
+    done
+    g+="[c1][c2][c3][c4]concat=n=4:v=1:a=0,$(tcode 25 86)[v];"
+    g+="$(surround 400 500 600 80 700 800 40)[a0];"
+    # Frame sizes: MP2 1152, DTS 512, 16-bit stereo LPCM 502 samples.
+    g+="aevalsrc=exprs='$(sine 440)|$(sine 440)':c=stereo:s=48000:d=40,asetnsamples=n=1152[a1];"
+    g+="aevalsrc=exprs='$(sine 330)|$(sine 330)':c=stereo:s=48000:d=40,asetnsamples=n=512[a2];"
+    g+="aevalsrc=exprs='$(sine 550)|$(sine 550)':c=stereo:s=96000:d=40,asetnsamples=n=502[a3]"
+    "${FF[@]}" -filter_complex "$g" -map '[v]' -map '[a0]' -map '[a1]' -map '[a2]' -map '[a3]' \
+        "${TENC[@]}" -force_key_frames 0,10,20,30 \
+        -c:a:0 ac3 -b:a:0 384k -ar:a:0 48000 -ac:a:0 6 \
+        -c:a:1 mp2 -b:a:1 128k -ar:a:1 48000 -ac:a:1 2 \
+        -c:a:2 dca -strict -2 -b:a:2 768k -ar:a:2 48000 -ac:a:2 2 \
+        -c:a:3 pcm_dvd -sample_fmt:a:3 s16 -ar:a:3 96000 -ac:a:3 2 \
+        -t 40 "${MUX[@]}" tt1.mpg
+}
+
+# tpart NAME SECONDS COLOUR LABEL [TONE]: a flat title piece with 5.1 AC-3
+# (the tone, default 660 Hz, on the front pair).
+tpart() {
+    local tone=${5:-660} g
+    g="color=c=$3:s=720x576:r=25:d=$2,$(label "$4" 30 38),$(tcode 25 86)[v];"
+    g+="$(surround "$tone" "$tone" 0 0 0 0 "$2")[a0]"
+    "${FF[@]}" -filter_complex "$g" -map '[v]' -map '[a0]' "${TENC[@]}" "${AC3_51[@]}" -t "$2" "${MUX[@]}" "$1.mpg"
+}
+
+# Title 2: chapter 1 (5 s), a 1 s cell held 4 s, chapter 2 (5 s),
+# chapter 3: an infinite still with a "Continue" button, chapter 4 (5 s).
+t_title2() {
+    tpart tt2a 5 0x643C8C "DISC T   TITLE 2   CHAPTER 1"
+    tpart tt2s 1 0x8C643C "DISC T   TITLE 2   TIMED STILL"
+    tpart tt2b 5 0x3C8C64 "DISC T   TITLE 2   CHAPTER 2"
+    local g
+    g="color=c=0x3C3C3C:s=720x576:r=25:d=1,$(label "DISC T   TITLE 2   STILL" 30 38),$(label "PRESS CONTINUE" 104 30)"
+    g+=",$(box 200 400 520 460 0x3C4696 fill)"
+    g+=",drawtext=fontfile=$FONT:fontsize=30:fontcolor=white:borderw=2:bordercolor=black:x=360-tw/2:y=430-th/2:text='CONTINUE'[v];"
+    g+="$(surround 660 660 0 0 0 0 1)[a0]"
+    "${FF[@]}" -filter_complex "$g" -map '[v]' -map '[a0]' "${TENC[@]}" "${AC3_51[@]}" -t 1 "${MUX[@]}" tt2c.mpg
+    tpart tt2d 5 0x8C3C64 "DISC T   TITLE 2   CHAPTER 4"
+}
+
+# Title 3: 99 chapters of 0.5 s (49.5 s); a key frame starts every chapter.
+t_title3() {
+    local g
+    g="color=c=0x285A78:s=720x576:r=25:d=49.5,$(label "DISC T   TITLE 3" 30 38),$(tcode 25 86)"
+    g+=",drawtext=fontfile=$FONT:fontsize=60:fontcolor=white:borderw=3:bordercolor=black:x=(w-tw)/2:y=260:text='CHAPTER %{eif\\:floor(t*2)+1\\:d}'[v];"
+    g+="$(surround 900 900 0 0 0 0 49.5)[a0]"
+    "${FF[@]}" -filter_complex "$g" -map '[v]' -map '[a0]' "${TENC[@]}" \
+        -force_key_frames 'expr:gte(t,n_forced*0.5)' "${AC3_51[@]}" -t 49.5 "${MUX[@]}" tt3.mpg
+}
+
+# Title set 2: 24 episodes of 5 s (stereo AC-3, a tone of 300 + 20 n Hz).
+t_episode() {
+    local n=$1 g
+    g="color=c=0x$(printf '%02X%02X%02X' $(( 40 + n * 8 )) 60 $(( 230 - n * 8 ))):s=720x576:r=25:d=5"
+    g+=",$(label "DISC T   EPISODE $n" 30 38),$(tcode 25 86)[v];"
+    g+="$(tone $(( 300 + 20 * n ))),atrim=end=5,asetnsamples=n=1536[a0]"
+    "${FF[@]}" -filter_complex "$g" -map '[v]' -map '[a0]' "${TENC[@]}" "${AC3[@]}" -t 5 "${MUX[@]}" "tep$n.mpg"
+}
+t_episodes() {  # t_episodes FIRST LAST
+    local n
+    for ((n = $1; n <= $2; n++)); do t_episode "$n"; done
+}
+
+t_menus() {
+    menu tmenu_main 0x1E3C28 1 no "VELMORA TEST DISC T" "MAIN MENU" "${T_MAIN_BTNS[@]}"
+    menu tmenu_root 0x28283C 1 no "DISC T   TITLE SET 1" "ROOT MENU" "${T_ROOT_BTNS[@]}"
+    menu tmenu_chap 0x145050 1 no "DISC T   TITLE 1" "CHAPTER MENU" "${CHAP_BTNS[@]}"
+    menu tmenu_aud 0x3C2828 1 no "DISC T   TITLE 1" "AUDIO MENU" "${T_AUDIO_BTNS[@]}"
+    menu tmenu_ep 0x283C3C 1 no "DISC T   TITLE SET 2" "EPISODES" "${T_EP_BTNS[@]}"
+}
+
+write_t_sources() {
+    menu_spu_xml tmain_hl.png tmain_sel.png "${T_MAIN_BTNS[@]}" >tmenu_main.xml
+    menu_spu_xml troot_hl.png troot_sel.png "${T_ROOT_BTNS[@]}" >tmenu_root.xml
+    menu_spu_xml chap_hl.png chap_sel.png "${CHAP_BTNS[@]}" >tmenu_chap.xml
+    menu_spu_xml taud_hl.png taud_sel.png "${T_AUDIO_BTNS[@]}" >tmenu_aud.xml
+    menu_spu_xml tep_hl.png tep_sel.png "${T_EP_BTNS[@]}" >tmenu_ep.xml
+    menu_spu_xml tstill_hl.png tstill_sel.png "${T_STILL_BTNS[@]}" >tt2c.xml
+    cat >tt1.xml <<'EOF'
+<subpictures format="PAL">
+  <stream>
+    <spu start="00:00:02.00" end="00:00:08.00" image="ten1.png" xoffset="60" yoffset="470"/>
+    <spu start="00:00:10.00" end="00:00:15.00" image="tforced.png" xoffset="60" yoffset="470" force="yes"/>
+    <spu start="00:00:22.00" end="00:00:28.00" image="ten2.png" xoffset="60" yoffset="470"/>
+  </stream>
+</subpictures>
+EOF
+    local n chapters="0" posts=""
+    for ((n = 1; n < 99; n++)); do chapters+=",$(( n / 2 )).$(( n % 2 * 5 ))"; done
+    {
+        cat <<'EOF'
+<dvdauthor format="pal">
+  <vmgm>
+    <fpc>g0 = 0; g1 = 0; g2 = 0; jump vmgm menu 1;</fpc>
+    <menus>
+      <video format="pal" aspect="4:3"/>
+      <audio format="ac3" lang="en"/>
+      <pgc entry="title">
+        <vob file="tmenu_main_spu.mpg" pause="inf"/>
+        <button name="all">g1 = 1; g2 = 1; jump title 4;</button>
+        <button name="eps">jump titleset 2 menu;</button>
+        <button name="lang">jump titleset 1 menu entry audio;</button>
+      </pgc>
+    </menus>
+  </vmgm>
+  <titleset>
+    <menus>
+      <video format="pal" aspect="4:3"/>
+      <audio format="ac3" lang="en"/>
+      <pgc entry="root">
+        <vob file="tmenu_root_spu.mpg" pause="inf"/>
+        <button name="play">jump title 1;</button>
+        <button name="res">resume;</button>
+        <button name="chap">jump menu 2;</button>
+        <button name="aud">jump menu 3;</button>
+      </pgc>
+      <pgc entry="ptt">
+        <vob file="tmenu_chap_spu.mpg" pause="inf"/>
+        <button name="c1">jump title 1 chapter 1;</button>
+        <button name="c2">jump title 1 chapter 2;</button>
+        <button name="c3">jump title 1 chapter 3;</button>
+        <button name="c4">jump title 1 chapter 4;</button>
+        <button name="back">jump menu 1;</button>
+      </pgc>
+      <pgc entry="audio">
+        <vob file="tmenu_aud_spu.mpg" pause="inf"/>
+        <button name="en">g0 = 0; jump title 1;</button>
+        <button name="fr">g0 = 1; jump title 1;</button>
+        <button name="de">g0 = 2; jump title 1;</button>
+        <button name="es">g0 = 3; jump title 1;</button>
+      </pgc>
+    </menus>
+    <titles>
+      <video format="pal" aspect="4:3"/>
+      <audio format="ac3" lang="en"/>
+      <audio format="mp2" lang="fr"/>
+      <audio format="dts" channels="2" lang="de"/>
+      <audio format="pcm" quant="16bps" samplerate="96khz" channels="2" lang="es"/>
+      <subpicture lang="en"/>
+      <pgc>
+        <pre>audio = g0; subtitle = 0;</pre>
+        <vob file="tt1_spu.mpg" chapters="0,0:10,0:20,0:30"/>
+        <post>call menu entry root;</post>
+      </pgc>
+      <pgc>
+        <pre>subtitle = 0;</pre>
+        <vob file="tt2a.mpg" chapters="0"/>
+        <vob file="tt2s.mpg" pause="4"/>
+        <vob file="tt2b.mpg" chapters="0"/>
+        <vob file="tt2c_spu.mpg" chapters="0" pause="inf"/>
+        <vob file="tt2d.mpg" chapters="0"/>
+        <button name="go">jump chapter 4;</button>
+        <post>call menu entry root;</post>
+      </pgc>
+      <pgc>
+EOF
+        printf '        <vob file="tt3.mpg" chapters="%s"/>\n' "$chapters"
+        cat <<'EOF'
+        <post>call menu entry root;</post>
+      </pgc>
+    </titles>
+  </titleset>
+  <titleset>
+    <menus>
+      <video format="pal" aspect="4:3"/>
+      <audio format="ac3" lang="en"/>
+      <pgc entry="root">
+        <vob file="tmenu_ep_spu.mpg" pause="inf"/>
+EOF
+        for ((n = 1; n <= 24; n++)); do
+            printf '        <button name="e%d">g1 = 0; jump title %d;</button>\n' "$n" "$n"
+        done
+        cat <<'EOF'
+      </pgc>
+    </menus>
+    <titles>
+      <video format="pal" aspect="4:3"/>
+      <audio format="ac3" lang="en"/>
+EOF
+        # "Play all" (g1 = 1) chains the episodes: g2 counts the episode
+        # playing; after the last, and outside "Play all", back to the menu.
+        for ((n = 1; n <= 24; n++)); do
+            printf '      <pgc>\n        <vob file="tep%d.mpg"/>\n' "$n"
+            if ((n < 24)); then
+                printf '        <post>if (g1 == 1) { g2 = g2 + 1; jump title %d; } call menu entry root;</post>\n' $((n + 1))
+            else
+                printf '        <post>g1 = 0; call vmgm menu 1;</post>\n'
+            fi
+            printf '      </pgc>\n'
+        done
+        cat <<'EOF'
+    </titles>
+  </titleset>
+</dvdauthor>
+EOF
+    } >T.xml
+}
+
 # ------------------------------------------------------------------- build
 write_subtitle_sources
 write_menu_spu_sources
 write_author_sources
+write_t_sources
 
 step images images
-for p in main_hl main_sel chap_hl chap_sel de1 de2 de3 de4 circle_a circle_b; do
+step t_images t_images
+for p in main_hl main_sel chap_hl chap_sel de1 de2 de3 de4 circle_a circle_b \
+         tmain_hl troot_hl taud_hl tstill_hl tep_hl ten1 ten2 tforced; do
     has_opaque "$p.png"
 done
 
-# Two lanes: title 1 (the longest) and everything else.
+# Three lanes of about equal length (two cores; ffmpeg's start-up and the
+# audio encoders leave room for a third).
 lane1() {
     step title1 title1
     step spu_t1_en spu PAL 0 en.xml t1.mpg t1_en.mpg
     step spu_t1_de spu PAL 1 de.xml t1_en.mpg t1_spu.mpg
+    step t_title1 t_title1
+    step spu_tt1 spu PAL 0 tt1.xml tt1.mpg tt1_spu.mpg
 }
 lane2() {
     step main_menu main_menu
@@ -440,25 +711,39 @@ lane2() {
     step spu_chap spu PAL 0 menu_chap.xml menu_chap.mpg menu_chap_spu.mpg
     step title2 title2
     step titleb titleb
+    step t_menus t_menus
+    local m
+    for m in main root chap aud ep; do
+        step "spu_tmenu_$m" spu PAL 0 "tmenu_$m.xml" "tmenu_$m.mpg" "tmenu_${m}_spu.mpg"
+    done
+    step t_episodes_1 t_episodes 1 8
+}
+lane3() {
+    step t_title3 t_title3
+    step t_title2 t_title2
+    step spu_tt2c spu PAL 0 tt2c.xml tt2c.mpg tt2c_spu.mpg
+    step t_episodes_2 t_episodes 9 24
 }
 lane1 & PIDS+=($!)
 lane2 & PIDS+=($!)
+lane3 & PIDS+=($!)
 join
 
 bgstep dvdauthor_A env VIDEO_FORMAT=PAL dvdauthor -o A -x A.xml
 bgstep dvdauthor_B env VIDEO_FORMAT=NTSC dvdauthor -o B -x B.xml
+bgstep dvdauthor_T env VIDEO_FORMAT=PAL dvdauthor -o T -x T.xml
 join
 
-for d in A B; do
+for d in A B T; do
     [[ -s $d/VIDEO_TS/VIDEO_TS.IFO && -s $d/VIDEO_TS/VTS_01_1.VOB ]] || die "disc $d is incomplete"
 done
 # Fixed file times: the disc folders are then byte-identical from run to run
 # (the ISO still carries genisoimage's creation time).
-find A B -exec touch -h -d '2000-01-01 00:00:00 UTC' {} +
+find A B T -exec touch -h -d '2000-01-01 00:00:00 UTC' {} +
 step iso_A genisoimage -quiet -dvd-video -V DISC_A -o A.iso A/
 
 # --------------------------------------------------------- move into place
 rm -f "$OUT/.stamp"
-rm -rf "$OUT/A" "$OUT/B" "$OUT/A.iso"
-mv A B A.iso "$OUT/"
+rm -rf "$OUT/A" "$OUT/B" "$OUT/T" "$OUT/A.iso"
+mv A B T A.iso "$OUT/"
 printf '%s\n' "$HASH" >"$OUT/.stamp"

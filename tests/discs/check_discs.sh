@@ -16,6 +16,7 @@ export LC_ALL=C
 OUT=$1
 A=$OUT/A
 B=$OUT/B
+T=$OUT/T
 ISO=$OUT/A.iso
 
 fails=0
@@ -38,7 +39,7 @@ near() {
 for tool in lsdvd ffprobe isoinfo od; do
     command -v "$tool" >/dev/null || { echo "FAIL missing tool $tool (Debian: lsdvd ffmpeg genisoimage)"; exit 1; }
 done
-for f in "$A/VIDEO_TS/VIDEO_TS.IFO" "$B/VIDEO_TS/VIDEO_TS.IFO" "$ISO"; do
+for f in "$A/VIDEO_TS/VIDEO_TS.IFO" "$B/VIDEO_TS/VIDEO_TS.IFO" "$T/VIDEO_TS/VIDEO_TS.IFO" "$ISO"; do
     [[ -s $f ]] || { echo "FAIL missing $f (run tests/discs/author.sh $OUT)"; exit 1; }
 done
 
@@ -84,6 +85,12 @@ pgc_last_still() {
     cpb=$(u16 "$f" $((pgc + 232)))
     u8 "$f" $((pgc + cpb + 24 * (n - 1) + 2))
 }
+# number of post commands of PGC at offset
+pgc_npost() { local ct; ct=$(( $2 + $(u16 "$1" $(($2 + 228))) )); u16 "$1" $((ct + 2)); }
+# PGC N (1-based) of a title set's title table
+vts_pgc_n() { local t; t=$(( $(u32 "$1" 204) * 2048 )); echo $(( t + $(u32 "$1" $((t + 8 + 8 * ($2 - 1) + 4))) )); }
+# still time of cell N (1-based) of PGC at offset
+pgc_cell_still() { u8 "$1" $(( $2 + $(u16 "$1" $(($2 + 232))) + 24 * ($3 - 1) + 2 )); }
 # number of buttons in the first NAV pack of a VOB (PCI highlight info)
 buttons() { u8 "$1" $((45 + 96 + 17)); }
 
@@ -167,6 +174,45 @@ check "B VOB: video" "$(sattr "$PB" 0x1e0 codec_name) $(sattr "$PB" 0x1e0 width)
 check "B VOB: audio 0 (0xa0)" "$(sattr "$PB" 0xa0 codec_name) $(sattr "$PB" 0xa0 sample_rate) $(sattr "$PB" 0xa0 channels)ch $(sattr "$PB" 0xa0 bits_per_raw_sample)bit" \
     "pcm_dvd 48000 2ch 16bit"
 check "B VOB: audio 1 (0x80)" "$(sattr "$PB" 0x80 codec_name) $(sattr "$PB" 0x80 sample_rate)" "ac3 48000"
+
+# ------------------------------------------------------------------- disc T
+echo "# disc T ($T)"
+RT=$(report "$T")
+check "T: number of titles" "$(grep -c '^Title:' <<<"$RT")" 27
+T1=$(title_line "$RT" 1); B1=$(title_block "$RT" 1)
+near "T title 1: length (s)" "$(field Length <<<"$T1" | secs)" 40 0.1
+check "T title 1: chapters" "$(field Chapters <<<"$T1")" 04
+check "T title 1: audio languages" "$(grep -E '^	Audio:' <<<"$B1" | field Language | cut -c1-2 | paste -sd,)" en,fr,de,es
+check "T title 1: audio formats (lsdvd)" "$(grep -E '^	Audio:' <<<"$B1" | field Format | tr -d ' ' | paste -sd,)" ac3,mpeg1,dts,lpcm
+check "T title 1: audio channels (attributes)" "$(grep -E '^	Audio:' <<<"$B1" | field Channels | paste -sd,)" 6,2,2,2
+# lsdvd prints 48000 for every LPCM stream; the attribute's bits 5-4 (01 = 96 kHz) are read here.
+check "T title 1: LPCM rate (VTS audio attribute 4)" "$(( ($(u8 "$T/VIDEO_TS/VTS_01_0.IFO" $((0x204 + 8 * 3 + 1))) >> 4) & 3 ))" 1
+check "T title 1: subpicture languages" "$(grep -E '^	Subtitle:' <<<"$B1" | field Language | cut -c1-2 | paste -sd,)" en
+PT=$(probe "$T/VIDEO_TS/VTS_01_1.VOB")
+check "T VOB: audio 0x80" "$(sattr "$PT" 0x80 codec_name) $(sattr "$PT" 0x80 sample_rate) $(sattr "$PT" 0x80 channels)ch" "ac3 48000 6ch"
+check "T VOB: audio 0x1c0" "$(sattr "$PT" 0x1c0 codec_name) $(sattr "$PT" 0x1c0 sample_rate) $(sattr "$PT" 0x1c0 channels)ch" "mp2 48000 2ch"
+check "T VOB: audio 0x88" "$(sattr "$PT" 0x88 codec_name) $(sattr "$PT" 0x88 sample_rate) $(sattr "$PT" 0x88 channels)ch" "dts 48000 2ch"
+check "T VOB: audio 0xa0" "$(sattr "$PT" 0xa0 codec_name) $(sattr "$PT" 0xa0 sample_rate) $(sattr "$PT" 0xa0 channels)ch $(sattr "$PT" 0xa0 bits_per_raw_sample)bit" \
+    "pcm_dvd 96000 2ch 16bit"
+check "T VOB: subpicture 0x20" "$(sattr "$PT" 0x20 codec_name)" dvd_subtitle
+VT=$T/VIDEO_TS/VTS_01_0.IFO
+check "T title 2: chapters" "$(title_line "$RT" 2 | field Chapters)" 04
+check "T title 2: cell 2 still (s)" "$(pgc_cell_still "$VT" "$(vts_pgc_n "$VT" 2)" 2)" 4
+check "T title 2: cell 4 still (infinite)" "$(pgc_cell_still "$VT" "$(vts_pgc_n "$VT" 2)" 4)" 255
+check "T title 3: chapters" "$(title_line "$RT" 3 | field Chapters)" 99
+near "T title 3: length (s)" "$(title_line "$RT" 3 | field Length | secs)" 49.5 0.1
+bad=""
+for t in $(seq 4 27); do
+    l=$(title_line "$RT" "$t" | field Length | secs)
+    awk -v l="$l" 'BEGIN{exit !(l > 4.9 && l < 5.1)}' || bad+=" $t:$l"
+    [[ $(title_block "$RT" "$t" | field1 VTS) == 02 ]] || bad+=" $t:vts"
+done
+check "T titles 4-27: 5 s each in title set 2" "${bad:-yes}" yes
+V2T=$T/VIDEO_TS/VTS_02_0.IFO
+check "T title 4: post commands (the Play all chain)" "$(pgc_npost "$V2T" "$(vts_pgc "$V2T")")" 4
+check "T main menu: buttons" "$(buttons "$T/VIDEO_TS/VIDEO_TS.VOB")" 3
+check "T title set 1 root menu: buttons" "$(buttons "$T/VIDEO_TS/VTS_01_0.VOB")" 4
+check "T episode menu: buttons" "$(buttons "$T/VIDEO_TS/VTS_02_0.VOB")" 24
 
 # -------------------------------------------------------------------- ISO
 echo "# A.iso ($ISO)"
