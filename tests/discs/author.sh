@@ -487,16 +487,16 @@ t_title1() {
     done
     g+="[c1][c2][c3][c4]concat=n=4:v=1:a=0,$(tcode 25 86)[v];"
     g+="$(surround 400 500 600 80 700 800 40)[a0];"
-    # Frame sizes: MP2 1152, DTS 512, 16-bit stereo LPCM 502 samples.
+    # Frame sizes: MP2 1152, DTS 512, 24-bit stereo LPCM at 96 kHz 167 samples.
     g+="aevalsrc=exprs='$(sine 440)|$(sine 440)':c=stereo:s=48000:d=40,asetnsamples=n=1152[a1];"
     g+="aevalsrc=exprs='$(sine 330)|$(sine 330)':c=stereo:s=48000:d=40,asetnsamples=n=512[a2];"
-    g+="aevalsrc=exprs='$(sine 550)|$(sine 550)':c=stereo:s=96000:d=40,asetnsamples=n=502[a3]"
+    g+="aevalsrc=exprs='$(sine 550)|$(sine 550)':c=stereo:s=96000:d=40,aformat=sample_fmts=s32,asetnsamples=n=167[a3]"
     "${FF[@]}" -filter_complex "$g" -map '[v]' -map '[a0]' -map '[a1]' -map '[a2]' -map '[a3]' \
         "${TENC[@]}" -force_key_frames 0,10,20,30 \
         -c:a:0 ac3 -b:a:0 384k -ar:a:0 48000 -ac:a:0 6 \
         -c:a:1 mp2 -b:a:1 128k -ar:a:1 48000 -ac:a:1 2 \
         -c:a:2 dca -strict -2 -b:a:2 768k -ar:a:2 48000 -ac:a:2 2 \
-        -c:a:3 pcm_dvd -sample_fmt:a:3 s16 -ar:a:3 96000 -ac:a:3 2 \
+        -c:a:3 pcm_dvd -sample_fmt:a:3 s32 -ar:a:3 96000 -ac:a:3 2 \
         -t 40 "${MUX[@]}" tt1.mpg
 }
 
@@ -621,7 +621,7 @@ EOF
       <audio format="ac3" lang="en"/>
       <audio format="mp2" lang="fr"/>
       <audio format="dts" channels="2" lang="de"/>
-      <audio format="pcm" quant="16bps" samplerate="96khz" channels="2" lang="es"/>
+      <audio format="pcm" quant="24bps" samplerate="96khz" channels="2" lang="es"/>
       <subpicture lang="en"/>
       <pgc>
         <pre>audio = g0; subtitle = 0;</pre>

@@ -185,15 +185,17 @@ check "T title 1: chapters" "$(field Chapters <<<"$T1")" 04
 check "T title 1: audio languages" "$(grep -E '^	Audio:' <<<"$B1" | field Language | cut -c1-2 | paste -sd,)" en,fr,de,es
 check "T title 1: audio formats (lsdvd)" "$(grep -E '^	Audio:' <<<"$B1" | field Format | tr -d ' ' | paste -sd,)" ac3,mpeg1,dts,lpcm
 check "T title 1: audio channels (attributes)" "$(grep -E '^	Audio:' <<<"$B1" | field Channels | paste -sd,)" 6,2,2,2
-# lsdvd prints 48000 for every LPCM stream; the attribute's bits 5-4 (01 = 96 kHz) are read here.
-check "T title 1: LPCM rate (VTS audio attribute 4)" "$(( ($(u8 "$T/VIDEO_TS/VTS_01_0.IFO" $((0x204 + 8 * 3 + 1))) >> 4) & 3 ))" 1
+# lsdvd reports this stream as 48000 Hz 16 bit; the attribute's own bits are
+# read here: 7-6 quantisation (2 = 24 bit), 5-4 rate (1 = 96 kHz).
+a4=$(u8 "$T/VIDEO_TS/VTS_01_0.IFO" $((0x204 + 8 * 3 + 1)))
+check "T title 1: LPCM attribute (quantisation, rate)" "$(( a4 >> 6 )),$(( (a4 >> 4) & 3 ))" 2,1
 check "T title 1: subpicture languages" "$(grep -E '^	Subtitle:' <<<"$B1" | field Language | cut -c1-2 | paste -sd,)" en
 PT=$(probe "$T/VIDEO_TS/VTS_01_1.VOB")
 check "T VOB: audio 0x80" "$(sattr "$PT" 0x80 codec_name) $(sattr "$PT" 0x80 sample_rate) $(sattr "$PT" 0x80 channels)ch" "ac3 48000 6ch"
 check "T VOB: audio 0x1c0" "$(sattr "$PT" 0x1c0 codec_name) $(sattr "$PT" 0x1c0 sample_rate) $(sattr "$PT" 0x1c0 channels)ch" "mp2 48000 2ch"
 check "T VOB: audio 0x88" "$(sattr "$PT" 0x88 codec_name) $(sattr "$PT" 0x88 sample_rate) $(sattr "$PT" 0x88 channels)ch" "dts 48000 2ch"
 check "T VOB: audio 0xa0" "$(sattr "$PT" 0xa0 codec_name) $(sattr "$PT" 0xa0 sample_rate) $(sattr "$PT" 0xa0 channels)ch $(sattr "$PT" 0xa0 bits_per_raw_sample)bit" \
-    "pcm_dvd 96000 2ch 16bit"
+    "pcm_dvd 96000 2ch 24bit"
 check "T VOB: subpicture 0x20" "$(sattr "$PT" 0x20 codec_name)" dvd_subtitle
 VT=$T/VIDEO_TS/VTS_01_0.IFO
 check "T title 2: chapters" "$(title_line "$RT" 2 | field Chapters)" 04
