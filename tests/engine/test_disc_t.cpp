@@ -141,16 +141,17 @@ struct Run
     {
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < timeoutMs) {
+        for (;;) {
             {
                 std::lock_guard lock(mutex);
                 for (std::size_t i = from; i < events.size(); ++i)
                     if (events[i].kind == kind && ok(events[i]))
                         return int(i);
             }
+            if (timer.elapsed() >= timeoutMs)
+                return -1;
             std::this_thread::sleep_for(5ms);
         }
-        return -1;
     }
     int waitEvent(Kind kind, std::size_t from, int timeoutMs) const
     {
