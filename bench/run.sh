@@ -29,7 +29,7 @@ if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
   cmake -S "$root" -B "$build" -G Ninja >/dev/null
 fi
 targets=(velmora-probe velmora)
-for t in bench_engine_seek bench_engine_play; do
+for t in bench_engine_seek bench_engine_play bench_disc_open; do
   if cmake --build "$build" --target help 2>/dev/null | grep -q "^$t:"; then targets+=("$t"); fi
 done
 buildlog=$(mktemp /tmp/velmora-bench-build.XXXXXX)
@@ -46,6 +46,7 @@ probe=$(find_bin velmora-probe)
 player=$(find_bin velmora)
 seek_bench=$(find_bin bench_engine_seek)
 play_bench=$(find_bin bench_engine_play)
+open_bench=$(find_bin bench_disc_open)
 discs="$build/discs"
 [ -n "$probe" ] && [ -n "$player" ] || { echo "bench: velmora-probe or velmora not built in $build" >&2; exit 1; }
 command -v mpv >/dev/null || echo "bench: mpv is not installed: every mpv comparison is skipped" >&2
@@ -175,6 +176,26 @@ PYEOF
       fi
     else
       echo "bench: bench_engine_play is not in this build: A/V sync skipped (velmora-probe does not report it)" >&2
+    fi
+  fi
+  if wants engine; then
+    if [ -n "$open_bench" ] && [ -d "$discs/T/VIDEO_TS" ]; then
+      # Opening disc T (27 titles, 99 chapters) against disc A, interleaved in one run.
+      if "$open_bench" "$discs/A" "$discs/T" "$([ -n "${BENCH_QUICK:-}" ] && echo 3 || echo 7)" \
+          >"$scratch/open_bench.out" 2>"$scratch/open_bench.err"; then
+        "$py" - "$scratch/open_bench.out" >>"$results" <<'PYEOF'
+import json, sys
+for line in open(sys.argv[1]):
+    o = json.loads(line)
+    print("bench: disc open to first picture: disc T %.1f ms, disc A %.1f ms -> ratio %.2f, target <= 1.5 (%s)"
+          % (o["disc_t_ms"], o["disc_a_ms"], o["ratio"], "met" if o["met"] else "NOT met"), file=sys.stderr)
+    print(json.dumps(o))
+PYEOF
+      else
+        echo "bench: bench_disc_open failed: $(tail -n1 "$scratch/open_bench.err")" >&2
+      fi
+    else
+      echo "bench: bench_disc_open or disc T missing: disc open comparison skipped" >&2
     fi
   fi
   if wants player-start; then

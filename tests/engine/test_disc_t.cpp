@@ -340,6 +340,8 @@ private slots:
             {&wav.left, 800, 0, 0.03, "surround right in left"}, {&wav.right, 700, 0, 0.03, "surround left in right"},
             {&wav.left, 80, 0, 0.03, "LFE in left"},           {&wav.right, 80, 0, 0.03, "LFE in right"},
         };
+        qInfo("front %.3f, centre %.3f, surround %.3f, LFE %.4f, peak %.3f (amplitudes; full scale 1)", l400,
+              amp(wav.left, 600), amp(wav.left, 700), amp(wav.left, 80), wav.peak());
         for (const Expect &e : expected) {
             const double ratio = amp(*e.side, e.hz) / l400;
             QVERIFY2(ratio >= e.low && ratio <= e.high, qPrintable(QStringLiteral("%1: %2").arg(e.what).arg(ratio)));
