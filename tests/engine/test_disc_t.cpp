@@ -511,14 +511,15 @@ private slots:
 
     void infiniteStillWaitsForItsButtonOrASkip_data()
     {
-        QTest::addColumn<bool>("button");
-        QTest::newRow("Continue button") << true;
-        QTest::newRow("next chapter") << false;
+        QTest::addColumn<QString>("leave");
+        QTest::newRow("Continue button") << "button";
+        QTest::newRow("next chapter") << "next chapter";
+        QTest::newRow("time search") << "time search";
     }
     void infiniteStillWaitsForItsButtonOrASkip()
     {
         REQUIRE_DISC_T();
-        QFETCH(bool, button);
+        QFETCH(QString, leave);
         Run run(true);
         QVERIFY(run.pipeline);
         run.pipeline->playChapter(2, 3);
@@ -530,13 +531,21 @@ private slots:
         QTest::qWait(2500);
         QCOMPARE(run.output.find(Title2Chapter4), -1);
         QCOMPARE(run.pipeline->shown().chapter, 3);
-        if (button) {
+        if (leave == "button") {
             QVERIFY(run.pipeline->activateButtonAt(360, 430));
         } else {
-            run.pipeline->nextChapter();
+            if (leave == "next chapter")
+                run.pipeline->nextChapter();
+            else
+                try {
+                    run.pipeline->playAtTime(12 * 90000); // chapter 4: 5 + 1 + 5 + 1 s of pictures before it
+                } catch (const EngineError &e) {
+                    QSKIP(qPrintable("a time search in an infinite still is refused (" + e.message()
+                                     + "): fixed with the navigation split"));
+                }
             QTest::qWait(3000);
             if (run.output.find(Title2Chapter4) < 0 && run.pipeline->shown().chapter == 3)
-                QSKIP("next chapter does not leave an infinite still: fixed with the navigation split");
+                QSKIP(qPrintable(leave + " does not leave an infinite still: fixed with the navigation split"));
         }
         QTRY_VERIFY_WITH_TIMEOUT(run.output.find(Title2Chapter4) >= 0, 3000);
         QTRY_COMPARE_WITH_TIMEOUT(run.pipeline->shown().chapter, 4, 3000);
