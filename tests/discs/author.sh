@@ -4,7 +4,9 @@
 #   tests/discs/author.sh OUTDIR
 #
 # creates OUTDIR/A (disc folder with VIDEO_TS, PAL 4:3, menus, two title sets),
-# OUTDIR/B (disc folder, NTSC 16:9 anamorphic, no menus) and OUTDIR/A.iso
+# OUTDIR/B (disc folder, NTSC 16:9 anamorphic, no menus), OUTDIR/T (disc
+# folder, PAL 4:3: register-driven menus, stills, forced caption, 5.1, DTS,
+# 96 kHz/24-bit LPCM, 99 chapters, 24 titles) and OUTDIR/A.iso
 # (disc A as a DVD-Video ISO image, volume id DISC_A).  What the discs hold is
 # documented in tests/discs/discs.md; keep the two in step.
 #
