@@ -185,7 +185,7 @@ check "T title 1: chapters" "$(field Chapters <<<"$T1")" 04
 check "T title 1: audio languages" "$(grep -E '^	Audio:' <<<"$B1" | field Language | cut -c1-2 | paste -sd,)" en,fr,de,es
 check "T title 1: audio formats (lsdvd)" "$(grep -E '^	Audio:' <<<"$B1" | field Format | tr -d ' ' | paste -sd,)" ac3,mpeg1,dts,lpcm
 check "T title 1: audio channels (attributes)" "$(grep -E '^	Audio:' <<<"$B1" | field Channels | paste -sd,)" 6,2,2,2
-# lsdvd reports this stream as 48000 Hz 16 bit; the attribute's own bits are
+# lsdvd reports this stream at 48000 Hz (its quantisation right); the attribute's own bits are
 # read here: 7-6 quantisation (2 = 24 bit), 5-4 rate (1 = 96 kHz).
 a4=$(u8 "$T/VIDEO_TS/VTS_01_0.IFO" $((0x204 + 8 * 3 + 1)))
 check "T title 1: LPCM attribute (quantisation, rate)" "$(( a4 >> 6 )),$(( (a4 >> 4) & 3 ))" 2,1
