@@ -93,8 +93,7 @@ void PlaybackPipeline::nextChapter()
         throw EngineError(ErrorCode::ChapterOutOfRange, QStringLiteral("This is the last chapter"));
     const int target = chapter + 1;
     post([this, title, target] {
-        if (dvdnav_part_play(m_navigator.handle(), title, target) != DVDNAV_STATUS_OK)
-            refuse(QStringLiteral("Next chapter"));
+        jumpNow("Next chapter", [&](dvdnav_t *nav) { return dvdnav_part_play(nav, title, target); });
     }, Flush{chapterTarget(*info, target)}, NavPosition{-1, title, target, true, false, info->titleSet});
 }
 
@@ -109,8 +108,7 @@ void PlaybackPipeline::prevChapter()
     if (!info || target > info->chapterStarts90k.size())
         throw EngineError(ErrorCode::ChapterOutOfRange, QStringLiteral("No previous chapter"));
     post([this, title, target] {
-        if (dvdnav_part_play(m_navigator.handle(), title, target) != DVDNAV_STATUS_OK)
-            refuse(QStringLiteral("Previous chapter"));
+        jumpNow("Previous chapter", [&](dvdnav_t *nav) { return dvdnav_part_play(nav, title, target); });
     }, Flush{chapterTarget(*info, target)}, NavPosition{-1, title, target, true, false, info->titleSet});
 }
 
@@ -176,8 +174,17 @@ void PlaybackPipeline::seekNow(int title, std::int64_t target90k)
         }
         m_staleStill = true;
     }
-    if (dvdnav_time_search(nav, searchAt) != DVDNAV_STATUS_OK)
+    if (dvdnav_time_search(nav, searchAt) == DVDNAV_STATUS_OK)
+        return;
+    // libdvdnav refuses to search while a still is pending (the still on
+    // screen, or one at the end of a cell read ahead): leave it and search
+    // again; the still must not come back at the new place.
+    dvdnav_still_skip(nav);
+    if (dvdnav_time_search(nav, searchAt) != DVDNAV_STATUS_OK) {
         refuse(QStringLiteral("Time search"));
+        return;
+    }
+    m_staleStill = true;
 }
 
 bool PlaybackPipeline::navigatorTitle(int *title, int *chapter) const

@@ -99,6 +99,28 @@ bool PlaybackPipeline::waitForCommand(int serial, int timeoutMs)
     }
 }
 
+bool PlaybackPipeline::holdStill(int serial, int ms)
+{
+    // Only time spent playing counts: a pause in a timed still lengthens it.
+    Clock::duration left = std::chrono::milliseconds(std::max(0, ms));
+    std::unique_lock lock(m_stateMutex);
+    auto last = Clock::now();
+    for (;;) {
+        if (m_stopRequested || m_serial.current() != serial)
+            return true;
+        if (runPendingLocked(lock))
+            continue;
+        const auto now = Clock::now();
+        if (!m_paused.load())
+            left -= now - last;
+        last = now;
+        if (left <= Clock::duration::zero())
+            return false;
+        const Clock::duration step = m_paused.load() ? Clock::duration(20ms) : std::min<Clock::duration>(left, 20ms);
+        m_command.wait_for(lock, step);
+    }
+}
+
 bool PlaybackPipeline::drainVideo(int serial)
 {
     int id = 0;
@@ -252,10 +274,25 @@ void PlaybackPipeline::navLoop()
                 }
                 case DVDNAV_CELL_CHANGE:
                 case DVDNAV_AUDIO_STREAM_CHANGE: {
+                    if (event == DVDNAV_AUDIO_STREAM_CHANGE) {
+                        const int told = reinterpret_cast<const dvdnav_audio_stream_change_event_t *>(block.data())->logical;
+                        s.navigatorAudio = told >= 0 && told < 8 ? told : -1;
+                    }
                     const int choice = m_audioChoice.load();
-                    int logical = choice >= 0 ? choice : dvdnav_get_active_audio_stream(nav);
+                    int logical = choice >= 0 ? choice : s.navigatorAudio;
                     // Despite its name and header this maps logical to physical.
                     int physical = logical >= 0 ? dvdnav_get_audio_logical_stream(nav, std::uint8_t(logical)) : -1;
+                    if (physical < 0 && choice < 0) {
+                        // The register not known (yet): the first stream
+                        // with the navigator's active physical number.
+                        const int active = dvdnav_get_active_audio_stream(nav);
+                        for (int l = 0; l < 8 && active >= 0 && physical < 0; ++l) {
+                            if (dvdnav_get_audio_logical_stream(nav, std::uint8_t(l)) == active) {
+                                physical = active;
+                                logical = l;
+                            }
+                        }
+                    }
                     if (physical < 0) {
                         for (int l = 0; l < 8 && physical < 0; ++l) {
                             physical = dvdnav_get_audio_logical_stream(nav, std::uint8_t(l));
@@ -485,7 +522,7 @@ void PlaybackPipeline::navLoop()
                 }
                 interrupted = waitForCommand(serial, -1);
             } else {
-                interrupted = waitForCommand(serial, m_options.paced ? seconds * 1000 : 0);
+                interrupted = holdStill(serial, m_options.paced ? seconds * 1000 : 0);
             }
             if (!interrupted && currentSerial() == serial) {
                 dvdnav_still_skip(nav);

@@ -26,6 +26,11 @@ struct PlaybackPipeline::NavState
     int audioPhysical = -1;
     demux::StreamType audioType = demux::StreamType::Ac3;
     bool audioBroken = false;
+    // The logical stream the disc's program chose (its audio register, as
+    // the last AUDIO_STREAM_CHANGE told it), -1 unknown. libdvdnav's
+    // "active" stream is a physical number, which several streams of
+    // different formats may share.
+    int navigatorAudio = -1;
     // What the navigator told us.
     bool wide = false;
     int codedHeight = 576;

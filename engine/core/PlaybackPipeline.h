@@ -280,6 +280,9 @@ private:
     // Waits until the serial changes, stop, or timeout (<0: forever),
     // running commands posted meanwhile. True when the serial changed or stop.
     bool waitForCommand(int serial, int timeoutMs);
+    // A timed still: waits ms of unpaused time, running commands meanwhile.
+    // True when the serial changed or stop.
+    bool holdStill(int serial, int ms);
     // One step of a key-frame scan (a time search and a flush), or its end at an edge of the title.
     void scanStep(NavState &s);
     // Back to normal speed; seeks to target first when it is not negative.

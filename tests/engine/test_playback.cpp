@@ -383,6 +383,65 @@ private slots:
         QVERIFY2(held >= 2900 && held <= 4000, qPrintable(QString::number(held)));
     }
 
+    // A still on screen (title 2's closing still, the main menu's infinite
+    // still) gives way at once to whatever the user asks for.
+    void stillGivesWayToSkipsSeeksAndCalls_data()
+    {
+        QTest::addColumn<bool>("inMenu");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("title");
+        QTest::addColumn<QRgb>("colour");
+        QTest::newRow("closing still, seek") << false << "seek" << 2 << Magenta;
+        QTest::newRow("closing still, previous chapter") << false << "previous chapter" << 2 << Magenta;
+        QTest::newRow("closing still, title") << false << "title 1" << 1 << Red;
+        QTest::newRow("closing still, title menu") << false << "title menu" << 0 << Navy;
+        QTest::newRow("menu still, title") << true << "title 2" << 2 << Magenta;
+        QTest::newRow("menu still, chapter") << true << "chapter 3" << 1 << Blue;
+    }
+    void stillGivesWayToSkipsSeeksAndCalls()
+    {
+        REQUIRE_DISCS();
+        QFETCH(bool, inMenu);
+        QFETCH(QString, action);
+        QFETCH(int, title);
+        QFETCH(QRgb, colour);
+        Run run(discA(), true);
+        QVERIFY(run.pipeline);
+        if (!inMenu) {
+            run.pipeline->playTitle(2);
+            run.pipeline->playAtTime(14 * 90000);
+        }
+        run.pipeline->start();
+        const int still = run.waitEvent(core::PipelineEvent::Kind::Still, 0, 8000);
+        QVERIFY(still >= 0);
+        QCOMPARE(run.event(still).code, inMenu ? 255 : 3);
+        QTest::qWait(300);
+        const std::size_t from = run.output.pictures().size();
+        if (action == "seek")
+            run.pipeline->playAtTime(5 * 90000);
+        else if (action == "previous chapter")
+            run.pipeline->prevChapter();
+        else if (action == "title 1" || action == "title 2")
+            run.pipeline->playTitle(title);
+        else if (action == "title menu")
+            run.pipeline->menuCall(DvdEngine::TitleMenu);
+        else
+            run.pipeline->playChapter(1, 3);
+        // Well before the closing still's own 3 s would have run out.
+        const auto landed = [&] {
+            const auto pics = run.output.pictures();
+            return pics.size() > from && pics.back().title == title && near(pics.back().sample, colour);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(landed(), 2000);
+        const auto first = run.output.pictures()[from];
+        if (action == "seek")
+            QVERIFY2(std::abs(first.titleMs - 5000) <= 100, qPrintable(QString::number(first.titleMs)));
+        else if (title > 0 && action != "chapter 3")
+            QCOMPARE(first.titleMs, std::int64_t(0));
+        else if (action == "chapter 3")
+            QCOMPARE(first.titleMs, std::int64_t(20000));
+    }
+
     void menuCallsReachTheDiscsMenusOrRefuse()
     {
         REQUIRE_DISCS();
