@@ -46,7 +46,7 @@ QRgb background(const QImage &image)
     return image.pixel(int(image.width() * 100.0 / 720), int(image.height() * 300.0 / 576));
 }
 
-class RecordingOutput : public video::VideoOutput
+class RecordingOutput : public video::ImageOutput
 {
 public:
     struct Picture
