@@ -5,6 +5,7 @@
 #include "app/SessionPlatform.h"
 #include "commands/Commands.h"
 #include "commands/LaterStarts.h"
+#include "desktop/DesktopIntegration.h"
 #include "engine/core/PlaybackEngine.h"
 #include "shell/Form6.h"
 #include "shell/Forms.h"
@@ -65,5 +66,6 @@ int main(int argc, char *argv[])
     if (panel.isHidden())
         panel.show();
     velmora::serveLaterStarts();
+    velmora::installDesktopIntegration();
     return app.exec();
 }

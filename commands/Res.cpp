@@ -1,6 +1,7 @@
 #include "Res.h"
 
 #include "Commands.h"
+#include "StreamMenus.h"
 #include "engine/DvdEngine.h"
 #include "services/AboutHelp.h"
 #include "services/RegStore.h"
@@ -85,6 +86,8 @@ void Res::build()
         return sub;
     };
 
+    mnuResume = item(mnuFile, "mnuResume", QStringLiteral("继续上次播放"));
+    mnuResume->setEnabled(false);
     mnuOpen = item(mnuFile, "mnuOpen", QStringLiteral("打开"));
     s1 = separator(mnuFile, "s1");
     PlayDVD = item(mnuFile, "PlayDVD", QStringLiteral("播放"));
@@ -127,6 +130,8 @@ void Res::build()
     Mnusub = item(mnuSubtitle, "Mnusub", QStringLiteral("副标题菜单"));
     uyt = separator(mnuSubtitle, "uyt");
     mnuDS = item(mnuSubtitle, "mnuDS", QStringLiteral("显示副标题"));
+    mnuAudio = submenu(mnuSubtitle, "mnuAudio", QStringLiteral("音轨"));
+    mnuSubs = submenu(mnuSubtitle, "mnuSubs", QStringLiteral("字幕"));
 
     s7 = separator(mnuFile, "s7");
     mnuinfo = item(mnuFile, "mnuinfo", QStringLiteral("信息"));
@@ -144,7 +149,7 @@ void Res::build()
     mnuinfo->setChecked(false);
     mnuFullscreen->setChecked(false);
 
-    for (QMenu *menu : {mnuFile, mnuFF, mnuFB, mnuDVD, mnuSubtitle})
+    for (QMenu *menu : {mnuFile, mnuFF, mnuFB, mnuDVD, mnuSubtitle, mnuAudio, mnuSubs})
         menu->setPalette(menuPalette(menu->palette()));
 
     auto on = [this](QAction *action, auto handler) {
@@ -172,6 +177,9 @@ void Res::build()
     on(mnuRoot, [] { ShowDiscMenu(DvdEngine::RootMenu); });
     on(mnuChapter, [] { ShowDiscMenu(DvdEngine::ChapterMenu); });
     on(Mnusub, [] { ShowDiscMenu(DvdEngine::SubpictureMenu); });
+    connect(mnuAudio, &QMenu::aboutToShow, this, [this] { fillAudioMenu(*mnuAudio, *form4().DVD); });
+    connect(mnuSubs, &QMenu::aboutToShow, this,
+            [this] { fillSubtitleMenu(*mnuSubs, *form4().DVD, mnuDS->isChecked()); });
     on(mnuHelp, [] { showHelp(&form6()); });
     on(mnuAbout, [] { showAbout(&form6()); });
     on(mnuExit, [this] { clso(); });
@@ -197,6 +205,8 @@ void Res::clso()
         } catch (...) {
         }
     };
+    for (const auto &hook : m_exitHooks)
+        quietly(hook);
     quietly([] { releaseRegStore(); });
     // Deleting the video window deletes its engine: playback threads are
     // joined and the sound device is closed before the process ends.
@@ -216,6 +226,11 @@ void Res::clso()
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(0);
+}
+
+void Res::addExitHook(std::function<void()> hook)
+{
+    m_exitHooks.push_back(std::move(hook));
 }
 
 void Res::PopupMenu(QWidget *owner)

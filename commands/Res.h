@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 namespace velmora {
 
@@ -39,6 +40,7 @@ public:
     QWidget *popupOwner() const { return m_popupOwner; }
 
     QMenu *mnuFile = nullptr;          // "文件": the popup itself
+    QAction *mnuResume = nullptr;      // "继续上次播放": disabled until a resume point is offered
     QAction *mnuOpen = nullptr;        // "打开"
     QAction *s1 = nullptr;
     QAction *PlayDVD = nullptr;        // "播放"
@@ -76,6 +78,8 @@ public:
     QAction *Mnusub = nullptr;         // "副标题菜单"
     QAction *uyt = nullptr;
     QAction *mnuDS = nullptr;          // "显示副标题", checkable, checked at start
+    QMenu *mnuAudio = nullptr;         // "音轨": audio streams, filled when it opens (StreamMenus.h)
+    QMenu *mnuSubs = nullptr;          // "字幕": "关闭" and the subtitle streams, filled when it opens
     QAction *s7 = nullptr;
     QAction *mnuinfo = nullptr;        // "信息", checkable
     QAction *mnuHelp = nullptr;        // "帮助"
@@ -83,8 +87,15 @@ public:
     QAction *s9 = nullptr;
     QAction *mnuExit = nullptr;        // "退出"
 
+    // Runs hook at the start of every clso, before anything is released
+    // (saving a resume point, letting go of the screensaver). A hook that
+    // throws is skipped.
+    void addExitHook(std::function<void()> hook);
+
 private:
     void build();
+
+    std::vector<std::function<void()>> m_exitHooks;
 
     QWidget *m_popupOwner = nullptr;
 };

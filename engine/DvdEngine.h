@@ -14,6 +14,8 @@
 // Ownership: an engine is a QObject created by an EngineFactory for one host
 // window; the host owns it (QObject parent) and places its surface() widget.
 
+#include "engine/EngineError.h"
+
 #include <QObject>
 #include <QString>
 #include <QWidget>
@@ -99,6 +101,33 @@ public:
     virtual bool Mute() const = 0;
     virtual void setMute(bool mute) = 0;
 
+    // ---- Desktop integration: resume points, stream menus, media keys ----
+    // Defaults fit an engine that knows no disc (NullEngine, test doubles).
+    enum class PlayState {
+        Stopped,  // nothing plays (also after the disc's playback ended)
+        Playing,  // a title at normal speed
+        Paused,
+        Scanning, // fast forward or rewind
+        Menu,     // a disc menu or another program chain outside the titles
+    };
+    virtual PlayState playState() const { return PlayState::Stopped; }
+    // The open disc's identity: libdvdread's DVDDiscID as 32 lower-case hex
+    // digits; empty until it is known. It is read off the UI thread when a
+    // source opens and announced by DiscIdentified.
+    virtual QString DiscId() const { return {}; }
+    // The disc's name (volume label, else its folder's name); empty when no
+    // disc is open.
+    virtual QString DiscName() const { return {}; }
+    // Coding and channel layout of an audio stream of the title on screen,
+    // "AC-3 5.1", "MPEG stereo"; empty when not known (menus, no disc).
+    virtual QString AudioStreamFormat(int stream) { (void)stream; return {}; }
+    // The logical streams heard and shown now; -1 for none (subtitles off).
+    virtual int CurrentAudioStream() { return -1; }
+    virtual int CurrentSubpictureStream() { return -1; }
+    // Plays title from "hh:mm:ss:ff", opening the source and starting
+    // playback when needed. Throws like PlayAtTime.
+    virtual void PlayTitleAtTime(int title, const QString &timeCode);
+
     // ---- Host ----
     // The video surface: the "DVD" control of the host window. Owned by the
     // engine's host window (it is created as that window's child).
@@ -115,7 +144,16 @@ signals:
     void TitleInfoChanged(int unused);
     // Playback was reset: Stop, or the disc's playback ended.
     void PlaybackReset(int unused);
+    // The open disc's identity became known (see DiscId).
+    void DiscIdentified(const QString &discId);
 };
+
+inline void DvdEngine::PlayTitleAtTime(int title, const QString &timeCode)
+{
+    (void)title;
+    (void)timeCode;
+    throw EngineError(ErrorCode::NotAllowed, QStringLiteral("This engine cannot play a title from a time"));
+}
 
 // Creates an engine whose surface is a child of host; the engine is parented
 // to host as well.

@@ -41,6 +41,11 @@ CREATE TABLE IF NOT EXISTS settings(
     key          TEXT NOT NULL,
     value        TEXT NOT NULL,
     PRIMARY KEY(app_fold, section_fold, key_fold));
+CREATE TABLE IF NOT EXISTS resume(
+    disc_id TEXT PRIMARY KEY,
+    title   INTEGER,
+    time    TEXT,
+    updated INTEGER);
 )sql";
 
 // Holds an exclusive lock on "<database>.lock" while one process checks the

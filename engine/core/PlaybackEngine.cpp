@@ -7,6 +7,7 @@
 #include "engine/core/QtEntry.h"
 #include "engine/core/SubpictureCompositor.h"
 #include "engine/device/DriveEject.h"
+#include "engine/nav/DiscIdentity.h"
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/VideoSurface.h"
 
@@ -30,8 +31,9 @@ namespace velmora {
 
 using core::PipelineEvent;
 
-PlaybackEngine::PlaybackEngine(QWidget *host) : DvdEngine(host)
+PlaybackEngine::PlaybackEngine(QWidget *host) : DvdEngine(host), m_identity(new nav::DiscIdentity(this))
 {
+    connect(m_identity, &nav::DiscIdentity::identified, this, &DvdEngine::DiscIdentified);
     // Created after the engine, so the host destroys the engine (and its
     // threads) before the surface they paint on.
     m_surface = new video::VideoSurface(host);
@@ -152,6 +154,7 @@ void PlaybackEngine::ensureOpen()
     m_navigator = std::move(navigator);
     m_navigatorUsed = false;
     m_state = State::Stopped;
+    m_identity->start(m_navigator->path());
 }
 
 void PlaybackEngine::checkDecoders() const
@@ -498,6 +501,7 @@ void PlaybackEngine::setDVDDirectory(const QString &path)
         return;
     m_directory = path;
     m_resumeTitle = 0;
+    m_identity->clear();
     if (m_navigator || m_pipeline) {
         const bool wasPlaying = m_pipeline != nullptr;
         closeSource();

@@ -41,7 +41,7 @@
 namespace velmora {
 
 class AudioPlayer;
-namespace nav { class DvdNavigator; }
+namespace nav { class DvdNavigator; class DiscIdentity; }
 namespace video { class VideoSurface; }
 namespace core { class PlaybackPipeline; class SubpictureCompositor; struct PipelineEvent; }
 
@@ -86,6 +86,15 @@ public:
     void setShowSubtitles(bool show) override;
     bool Mute() const override;
     void setMute(bool mute) override;
+
+    // Desktop integration (PlaybackEngineDesktop.cpp).
+    PlayState playState() const override;
+    QString DiscId() const override;
+    QString DiscName() const override;
+    QString AudioStreamFormat(int stream) override;
+    int CurrentAudioStream() override;
+    int CurrentSubpictureStream() override;
+    void PlayTitleAtTime(int title, const QString &timeCode) override;
 
     QWidget *surface() override;
     void Move(int left, int top, int width, int height) override;
@@ -132,6 +141,7 @@ private:
     static constexpr int StuckNavigatorMs = 8000;
 
     QPointer<video::VideoSurface> m_surface;
+    nav::DiscIdentity *m_identity;  // child; reads the id of each source opened
     QTimer m_watchdog;             // notices a navigator stuck inside libdvdnav
     QString m_directory;
     std::unique_ptr<nav::DvdNavigator> m_navigator;

@@ -68,9 +68,23 @@ StreamSummary StreamSummary::read(dvdnav_s *nav)
     const bool inTitle = domain == Domain::Title;
     auto audioPhysical = [](dvdnav_t *n, std::uint8_t s) { return int(dvdnav_get_audio_logical_stream(n, s)); };
     auto spuPhysical = [](dvdnav_t *n, std::uint8_t s) { return int(dvdnav_get_spu_logical_stream(n, s)); };
-    return StreamSummary(domain,
-                         readStreams(nav, kAudioSlots, inTitle, audioPhysical, dvdnav_audio_stream_to_lang),
-                         readStreams(nav, kSubpictureSlots, inTitle, spuPhysical, dvdnav_spu_stream_to_lang));
+    StreamSummary summary(domain,
+                          readStreams(nav, kAudioSlots, inTitle, audioPhysical, dvdnav_audio_stream_to_lang),
+                          readStreams(nav, kSubpictureSlots, inTitle, spuPhysical, dvdnav_spu_stream_to_lang));
+    // Audio: the value is taken as a logical number, as the pipeline plays
+    // it. Subpicture: libdvdnav answers with the physical stream, negative
+    // (0x80 set) while the disc has display off; map it back to the first
+    // logical stream carrying it.
+    const int audio = dvdnav_get_active_audio_stream(nav);
+    const int spu = dvdnav_get_active_spu_stream(nav);
+    int spuLogical = -1;
+    for (int n = 0; spu >= 0 && n < summary.subpictureStreamCount() && spuLogical < 0; ++n) {
+        const StreamEntry &entry = summary.subpicture(n);
+        if (entry.enabled() && (entry.physical & 0x1F) == (spu & 0x1F))
+            spuLogical = n;
+    }
+    summary.setNavigatorChoice(audio >= 0 && audio < kAudioSlots ? audio : -1, spuLogical);
+    return summary;
 }
 
 const StreamEntry &StreamSummary::audio(int stream) const

@@ -61,6 +61,17 @@ public:
     QString subpictureLanguage(int stream) const { return subpicture(stream).language; }
     const StreamEntry &subpicture(int stream) const;
 
+    // The logical streams the navigator itself would play and show (its
+    // registers), -1 for none; the subpicture is -1 while the disc has
+    // subtitle display off.
+    int navigatorAudio() const { return m_navigatorAudio; }
+    int navigatorSubpicture() const { return m_navigatorSubpicture; }
+    void setNavigatorChoice(int audio, int subpicture)
+    {
+        m_navigatorAudio = audio;
+        m_navigatorSubpicture = subpicture;
+    }
+
     friend bool operator==(const StreamSummary &, const StreamSummary &) = default;
 
     // For tests and for building by hand (e.g. a disc's IFO data).
@@ -72,6 +83,8 @@ private:
     Domain m_domain = Domain::None;
     std::vector<StreamEntry> m_audio;
     std::vector<StreamEntry> m_subpictures;
+    int m_navigatorAudio = -1;
+    int m_navigatorSubpicture = -1;
 };
 
 } // namespace velmora
