@@ -34,7 +34,10 @@ DesktopIntegration::DesktopIntegration(const QDBusConnection &bus, std::unique_p
     Res &menu = res();
     connect(menu.mnuResume, &QAction::triggered, this, [this] { m_resume->resume(); });
     connect(m_resume, &ResumeTracker::offerChanged, this, &DesktopIntegration::showOffer);
-    menu.addExitHook([this] { beforeExit(); });
+    menu.addExitHook([self = QPointer<DesktopIntegration>(this)] {
+        if (self)
+            self->beforeExit();
+    });
 
     m_captionTimer.setSingleShot(true);
     m_captionTimer.setInterval(OfferCaptionMs);

@@ -56,13 +56,16 @@ bool ResumeStore::save(const QString &discId, const ResumePoint &point)
         return false;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     return m_db->write([&](sqlite3 *db) {
-        Statement upsert(db, "INSERT INTO resume(disc_id, title, time, updated) VALUES(?1, ?2, ?3, ?4) "
-                             "ON CONFLICT(disc_id) DO UPDATE SET title = ?2, time = ?3, updated = ?4");
+        // updated rises with every write even within one millisecond (or
+        // after the clock went back), so "most recent" is always the last written.
+        Statement upsert(db, "INSERT INTO resume(disc_id, title, time, updated) VALUES(?1, ?2, ?3, "
+                             "MAX(?4, COALESCE((SELECT MAX(updated) FROM resume WHERE typeof(updated) = 'integer'), 0) + 1)) "
+                             "ON CONFLICT(disc_id) DO UPDATE SET title = ?2, time = ?3, updated = excluded.updated");
         upsert.bind(1, discId).bind(2, qint64(point.title)).bind(3, point.time).bind(4, now);
         if (!upsert.exec())
             return false;
         Statement prune(db, "DELETE FROM resume WHERE disc_id NOT IN "
-                            "(SELECT disc_id FROM resume ORDER BY updated DESC, rowid DESC LIMIT ?1)");
+                            "(SELECT disc_id FROM resume ORDER BY updated DESC LIMIT ?1)");
         prune.bind(1, qint64(Kept));
         return prune.exec();
     });

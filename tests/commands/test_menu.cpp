@@ -44,7 +44,7 @@ void TestMenu::treeAndStartMarks()
     QCOMPARE(r.mnuFile->title(), QStringLiteral("文件"));
     QVERIFY(!r.isVisible());
     QCOMPARE(entries(r.mnuFile),
-             QStringList({"mnuOpen:打开", "s1:-", "PlayDVD:播放", "mnuPause:暂停", "mnuNext:下一节",
+             QStringList({"mnuResume:继续上次播放", "mnuOpen:打开", "s1:-", "PlayDVD:播放", "mnuPause:暂停", "mnuNext:下一节",
                           "mnuPrev:上一节", "mnuFF:快速前进>", "mnuFB:快速倒退>", "mnuStop:停止",
                           "mnuFullscreen:全屏播放", "s3:-", "mnuDVD:DVD 菜单>", "mnuSubtitle:副标题>", "s7:-",
                           "mnuinfo:信息", "mnuHelp:帮助", "mnuAbout:关于", "s9:-", "mnuExit:退出"}));
@@ -53,13 +53,15 @@ void TestMenu::treeAndStartMarks()
     QCOMPARE(entries(r.mnuFB), QStringList({"mnu5b:0.5X", "iuy:-", "mnu1b:1X", "jhg:-", "mnu2b:2X", "mnu4b:4X",
                                             "mnu8b:8X", "mnu16b:16X", "mnu32b:32X"}));
     QCOMPARE(entries(r.mnuDVD), QStringList({"mnuTilte:标题菜单", "mnuRoot:根菜单", "mnuChapter:章节菜单"}));
-    QCOMPARE(entries(r.mnuSubtitle), QStringList({"Mnusub:副标题菜单", "uyt:-", "mnuDS:显示副标题"}));
+    QCOMPARE(entries(r.mnuSubtitle), QStringList({"Mnusub:副标题菜单", "uyt:-", "mnuDS:显示副标题", "mnuAudio:音轨>",
+                                                  "mnuSubs:字幕>"}));
 
-    // All enabled; three check marks, of which only mnuDS is set at start.
+    // All enabled but the resume item (until a resume point is offered);
+    // three check marks, of which only mnuDS is set at start.
     QStringList checkable;
     for (QMenu *menu : {r.mnuFile, r.mnuFF, r.mnuFB, r.mnuDVD, r.mnuSubtitle}) {
         for (QAction *a : menu->actions()) {
-            QVERIFY(a->isEnabled() && a->isVisible());
+            QVERIFY(a->isEnabled() == (a != r.mnuResume) && a->isVisible());
             if (a->isCheckable())
                 checkable << a->objectName() + (a->isChecked() ? "+" : "-");
         }
@@ -130,7 +132,7 @@ void TestMenu::popupOwnedByTheWindow()
                   menu->close();
               });
     QCOMPARE(res().popupOwner(), owner);
-    QCOMPARE(shown, 19);
+    QCOMPARE(shown, 20);
     QCOMPARE(calls(), QStringList{"Pause"});
 }
 

@@ -34,6 +34,10 @@ void ScriptedEngine::PlayForwards(double s) { call(QStringLiteral("PlayForwards"
 void ScriptedEngine::PlayNextChapter() { call(QStringLiteral("PlayNextChapter")); }
 void ScriptedEngine::PlayPrevChapter() { call(QStringLiteral("PlayPrevChapter")); }
 void ScriptedEngine::ShowMenu(int m) { call(QStringLiteral("ShowMenu"), num(m)); }
+void ScriptedEngine::PlayTitleAtTime(int title, const QString &tc)
+{
+    call(QStringLiteral("PlayTitleAtTime"), num(title) + QStringLiteral(", ") + tc);
+}
 void ScriptedEngine::Eject() { call(QStringLiteral("Eject")); }
 
 int ScriptedEngine::CurrentTitle() { call(QStringLiteral("CurrentTitle")); return currentTitle; }

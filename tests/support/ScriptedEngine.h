@@ -29,6 +29,12 @@ public:
     QList<bool> audioEnabled{true, true};
     QStringList subpictureLanguages{QStringLiteral("English"), QStringLiteral("German")};
     QList<bool> subpictureEnabled{true, true};
+    QStringList audioFormats{QStringLiteral("AC-3 5.1"), QStringLiteral("MPEG stereo")};
+    int currentAudio = 0;
+    int currentSubpicture = -1;
+    PlayState state = PlayState::Stopped;
+    QString discId;
+    QString discName;
 
     // ---- What the test reads ----
     QStringList calls; // e.g. "Play", "PlayForwards(32)", "setMute(true)", "ShowMenu(3)"
@@ -37,6 +43,11 @@ public:
     void notify(int code, qint64 p1, qint64 p2 = 0) { emit DVDNotify(code, p1, p2); }
     void titleInfo() { emit TitleInfoChanged(0); }
     void reset() { emit PlaybackReset(0); }
+    void identify(const QString &id)
+    {
+        discId = id;
+        emit DiscIdentified(id);
+    }
 
     void Render(int mode) override;
     void Play() override;
@@ -69,6 +80,13 @@ public:
     void setShowSubtitles(bool show) override;
     bool Mute() const override;
     void setMute(bool mute) override;
+    PlayState playState() const override { return state; }
+    QString DiscId() const override { return discId; }
+    QString DiscName() const override { return discName; }
+    QString AudioStreamFormat(int stream) override { return audioFormats.value(stream); }
+    int CurrentAudioStream() override { return currentAudio; }
+    int CurrentSubpictureStream() override { return currentSubpicture; }
+    void PlayTitleAtTime(int title, const QString &timeCode) override;
     QWidget *surface() override { return m_surface; }
     void Move(int left, int top, int width, int height) override;
     void SetFocus() override;
