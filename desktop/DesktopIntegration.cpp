@@ -9,6 +9,7 @@
 #include "shell/Form4.h"
 #include "shell/Forms.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLoggingCategory>
 

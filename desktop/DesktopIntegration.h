@@ -11,16 +11,17 @@
 // UI thread only; one instance for the program (install once after the
 // control panel is up).
 
+#include "engine/DvdEngine.h"
+
 #include <QDBusConnection>
+#include <QLabel>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
-
-class QLabel;
+#include <memory>
 
 namespace velmora {
 
-class DvdEngine;
 class MprisService;
 class ResumeTracker;
 class ScreenSaverInhibitor;

@@ -10,6 +10,7 @@
 #include "shell/Form6.h"
 #include "shell/Forms.h"
 
+#include <QApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>

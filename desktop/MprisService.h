@@ -15,6 +15,8 @@
 // Without a session bus (or when the name cannot be had) registration fails
 // and the owner goes on without it. UI thread only.
 
+#include "engine/DvdEngine.h"
+
 #include <QDBusConnection>
 #include <QDBusObjectPath>
 #include <QObject>
@@ -23,8 +25,6 @@
 #include <QVariantMap>
 
 namespace velmora {
-
-class DvdEngine;
 
 class MprisService : public QObject
 {

@@ -7,6 +7,8 @@
 #include "shell/Form4.h"
 #include "shell/Forms.h"
 
+#include <QPushButton>
+
 namespace velmora {
 
 namespace {

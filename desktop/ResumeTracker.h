@@ -18,6 +18,7 @@
 //
 // UI thread only.
 
+#include "engine/DvdEngine.h"
 #include "services/ResumeStore.h"
 
 #include <QElapsedTimer>
@@ -27,8 +28,6 @@
 #include <optional>
 
 namespace velmora {
-
-class DvdEngine;
 
 class ResumeTracker : public QObject
 {

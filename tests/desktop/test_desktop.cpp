@@ -7,6 +7,7 @@
 #include "desktop/DesktopIntegration.h"
 #include "desktop/ResumeTracker.h"
 #include "desktop/ScreenSaverInhibitor.h"
+#include "engine/TimeCode.h"
 #include "services/ResumeStore.h"
 
 #include <QDBusConnection>

@@ -78,7 +78,8 @@ private slots:
     void damagedOrForeignRowsAreIgnored_data()
     {
         QTest::addColumn<QString>("values");
-        QTest::newRow("title as text") << "'1', '00:00:12:00', 1";
+        QTest::newRow("title as text") << "'one', '00:00:12:00', 1";
+        QTest::newRow("title as real") << "1.5, '00:00:12:00', 1";
         QTest::newRow("title negative") << "-3, '00:00:12:00', 1";
         QTest::newRow("title null") << "NULL, '00:00:12:00', 1";
         QTest::newRow("time garbage") << "1, 'yesterday', 1";
