@@ -211,9 +211,18 @@ void MprisService::onTime(qint64 packed)
     // Whole seconds: the frame rate is the title's, and a second is as fine
     // as a desktop's position display goes.
     const qlonglong us = (qlonglong(tc.hours) * 3600 + tc.minutes * 60 + tc.seconds) * 1000000LL;
+    // A jump within the title that nobody asked through the bus for (the
+    // seek bar, a key) is a seek to the desktop too. Notifications come
+    // every half second or so while playing; a longer gap is a pause.
+    const bool jumped = title > 0 && title == m_title && m_sinceTime.isValid() && m_sinceTime.elapsed() < 1500
+                        && m_engine->playState() == DvdEngine::PlayState::Playing
+                        && std::llabs(us - m_positionUs) > 2500000;
+    m_sinceTime.start();
     m_title = title;
     m_positionUs = title > 0 ? us : 0;
     refresh();
+    if (jumped)
+        emit Seeked(m_positionUs);
 }
 
 MprisService::State MprisService::read() const
@@ -384,6 +393,7 @@ void MprisService::seekTo(qlonglong positionUs)
     if (trap.stopped())
         return;
     m_positionUs = seconds * 1000000LL;
+    m_sinceTime.invalidate(); // the next notification is this seek's, already reported
     emit Seeked(m_positionUs);
 }
 

@@ -19,6 +19,7 @@
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -87,6 +88,7 @@ private:
     State m_last;
     int m_title = 0;          // the title of the last time notification
     qlonglong m_positionUs = 0;
+    QElapsedTimer m_sinceTime; // since the last time notification
 };
 
 // "/org/velmora/title/N", the track id of title N.

@@ -184,6 +184,12 @@ void TestDesktopDiscs::controlsWhileDiscBPlays()
     callBus(Player, "Seek", {QVariant::fromValue(qlonglong(-5000000))});
     QTRY_COMPARE_WITH_TIMEOUT(m_seeked.size(), 1, 3000);
     QTRY_VERIFY_WITH_TIMEOUT(position() < before - 3000000, 3000);
+    // A seek the desktop did not ask for (the seek bar's) is announced too.
+    QTest::qWait(1200);
+    m_seeked.clear();
+    engine().PlayAtTime(QStringLiteral("00:00:16:00"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_seeked.size(), 1, 3000);
+    QVERIFY2(m_seeked.first() >= 15000000, qPrintable(QString::number(m_seeked.first())));
     QVERIFY(m_messages.isEmpty());
 }
 
