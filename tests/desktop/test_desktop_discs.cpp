@@ -8,6 +8,7 @@
 #include "desktop/MprisService.h"
 #include "engine/TimeCode.h"
 #include "engine/core/PlaybackEngine.h"
+#include "engine/nav/DiscIdentity.h"
 #include "services/ResumeStore.h"
 #include "shell/Form4.h"
 #include "shell/Form6.h"
@@ -79,6 +80,18 @@ private slots:
                                   this, SLOT(onSeeked(qlonglong))));
     }
 
+    void cleanupTestCase()
+    {
+        // Playback ends while the application is whole, as the exit routine does it.
+        m_desktop.reset();
+        if (form4Loaded()) {
+            QPointer<Form4> video = &form4();
+            unloadForm4();
+            delete video.data();
+        }
+    }
+
+    void discIdentity();
     void controlsWhileDiscBPlays();
     void resumesWhereItStopped();
     void audioMenuSwitchesDiscAToFrench();
@@ -143,6 +156,31 @@ private:
     QList<qlonglong> m_seeked;
     QStringList m_messages;
 };
+
+void TestDesktopDiscs::discIdentity()
+{
+    // One disc, one id, whether it is a folder, its VIDEO_TS folder or an image.
+    const QString a = nav::readDiscId(disc("A"));
+    QVERIFY2(ResumeStore::isDiscId(a), qPrintable(a));
+    QCOMPARE(nav::readDiscId(disc("A/VIDEO_TS")), a);
+    QCOMPARE(nav::readDiscId(disc("A.iso")), a);
+    QVERIFY(nav::readDiscId(disc("B")) != a);
+    QCOMPARE(nav::readDiscId(m_home.filePath("nothing here")), QString());
+
+    // The engine reads it off the UI thread once a source opens.
+    QWidget host;
+    DvdEngine *engine = createPlaybackEngine(&host);
+    QSignalSpy identified(engine, &DvdEngine::DiscIdentified);
+    engine->setDVDDirectory(disc("A.iso"));
+    QCOMPARE(engine->DiscId(), QString());
+    // Opening is enough (asking for a title the disc lacks opens the source, then refuses).
+    QVERIFY_THROWS_EXCEPTION(EngineError, engine->PlayTitleAtTime(99, QStringLiteral("00:00:00:00")));
+    QTRY_COMPARE_WITH_TIMEOUT(identified.size(), 1, 5000);
+    QCOMPARE(identified.first().first().toString(), a);
+    QCOMPARE(engine->DiscId(), a);
+    engine->setDVDDirectory(disc("B")); // another source: the old id goes
+    QCOMPARE(engine->DiscId(), QString());
+}
 
 void TestDesktopDiscs::controlsWhileDiscBPlays()
 {
