@@ -118,7 +118,7 @@ public slots:
     {
         QString why;
         if (!m_service->openUri(uri, &why))
-            QDBusConnection::sessionBus().send(
+            m_service->bus().send(
                 message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"), why));
     }
 signals:

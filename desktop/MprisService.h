@@ -40,6 +40,9 @@ public:
     // Registers the name and the object; false (and a reason) when it cannot.
     bool registerOn(QDBusConnection bus, QString *why);
 
+    // The bus the service is registered on.
+    const QDBusConnection &bus() const { return m_bus; }
+
     void bind(DvdEngine *engine);
     // Re-reads state; sends PropertiesChanged for every changed property.
     void refresh();
