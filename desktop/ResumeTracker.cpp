@@ -94,7 +94,7 @@ void ResumeTracker::onNotify(int code, qint64 param1)
     m_seconds = wholeSeconds(now);
     const std::optional<TimeCode> total = TimeCode::fromText(length);
     m_length = total ? wholeSeconds(*total) : 0;
-    if (m_sinceWrite.isValid() && m_sinceWrite.elapsed() >= WriteIntervalMs
+    if (m_sinceWrite.isValid() && m_sinceWrite.elapsed() >= m_writeIntervalMs
         && m_engine->playState() == DvdEngine::PlayState::Playing) {
         write();
         m_sinceWrite.start();

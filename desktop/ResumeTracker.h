@@ -44,6 +44,8 @@ public:
     // is written first.
     void bind(DvdEngine *engine);
     DvdEngine *engine() const { return m_engine; }
+    // How often the point is written while a title plays (tests shorten it).
+    void setWriteInterval(int ms) { m_writeIntervalMs = ms; }
     // Writes the point of the title on screen now (if any).
     void saveNow();
 
@@ -75,6 +77,7 @@ private:
     int m_seconds = 0;          // m_time in whole seconds
     int m_length = 0;           // the title's length in whole seconds, 0 unknown
     QElapsedTimer m_sinceWrite; // since the last periodic write
+    int m_writeIntervalMs = WriteIntervalMs;
     std::optional<ResumePoint> m_offered;
 };
 

@@ -84,16 +84,17 @@ private slots:
     void audioMenu();
     void subtitleMenu();
     void resumePointWrittenOnStopAndOffered();
+    void resumePointWrittenWhilePlaying();
     void resumePointClearedAtTheTitlesEnd();
     void resumePointWrittenOnExitAndWhenAnotherDiscOpens();
     void screenSaverHeldOnlyWhileATitlePlays();
 
 private:
-    // A title playing at the given second of a 40 s title.
-    void playAt(int title, int seconds)
+    // A notification at the given second of a 40 s title.
+    void playAt(int title, int seconds, DvdEngine::PlayState state = DvdEngine::PlayState::Playing)
     {
         ScriptedEngine &e = engine();
-        e.state = DvdEngine::PlayState::Playing;
+        e.state = state;
         e.currentTitle = title;
         e.notify(DvdEngine::CurrentTime, TimeCode{0, 0, seconds, 0}.packed());
     }
@@ -198,6 +199,22 @@ void TestDesktop::resumePointWrittenOnStopAndOffered()
     QCOMPARE(engine().calls.filter("PlayTitleAtTime"), QStringList{"PlayTitleAtTime(1, 00:00:12:00)"});
     QVERIFY(!res().mnuResume->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(caption->isHidden(), 1000);
+}
+
+void TestDesktop::resumePointWrittenWhilePlaying()
+{
+    m_desktop->resume()->setWriteInterval(100);
+    engine().identify(DiscOne);
+    playAt(1, 5);
+    QTest::qWait(150);
+    playAt(1, 6, DvdEngine::PlayState::Scanning); // only a title playing at normal speed is written
+    QVERIFY(!stored(DiscOne));
+    QTest::qWait(150);
+    playAt(1, 7); // playing again, the interval is over
+    QCOMPARE(stored(DiscOne), (ResumePoint{1, "00:00:07:00"}));
+    QTest::qWait(20);
+    playAt(1, 8); // within the interval: not yet
+    QCOMPARE(stored(DiscOne), (ResumePoint{1, "00:00:07:00"}));
 }
 
 void TestDesktop::resumePointClearedAtTheTitlesEnd()
