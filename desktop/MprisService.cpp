@@ -1,12 +1,11 @@
 #include "MprisService.h"
 
 #include "commands/Commands.h"
+#include "commands/OpenAndPlay.h"
 #include "commands/Res.h"
 #include "engine/DvdEngine.h"
 #include "engine/ErrorTrap.h"
 #include "engine/TimeCode.h"
-#include "services/FolderChooser.h"
-#include "shell/Form4.h"
 #include "shell/Form6.h"
 #include "shell/Forms.h"
 
@@ -14,11 +13,8 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QFileInfo>
-#include <QLineEdit>
 #include <QSlider>
 #include <QTimer>
-#include <QUrl>
 
 #include <cmath>
 
@@ -309,16 +305,7 @@ bool MprisService::inTitle() const
 
 void MprisService::raise()
 {
-    later([] {
-        Form6 &panel = form6();
-        panel.showNormal();
-        panel.raise();
-        panel.activateWindow();
-        Form4 &video = form4();
-        if (video.isHidden() || video.isMinimized())
-            video.showNormal();
-        video.raise();
-    });
+    later([] { bringPlayerToFront(); });
 }
 
 void MprisService::quit()
@@ -399,27 +386,16 @@ void MprisService::seekTo(qlonglong positionUs)
 
 bool MprisService::openUri(const QString &uri, QString *why)
 {
-    const QUrl url(uri);
-    QString path;
-    if (url.scheme() == QLatin1String("file") || url.scheme() == QLatin1String("dvd"))
-        path = url.path();
-    else if (url.scheme().isEmpty())
-        path = uri;
-    if (path.isEmpty()) {
-        *why = QStringLiteral("Velmora opens file: and dvd: addresses, not \"%1\"").arg(uri);
+    // The caller hears at once what cannot play; a DVD it named plays the
+    // way a path on the command line or a drop does.
+    const std::optional<QString> path = localPathFromArgument(uri, why);
+    if (!path)
+        return false;
+    if (!dvdSourceFor(*path)) {
+        *why = notADvdMessage(*path);
         return false;
     }
-    if (!QFileInfo::exists(path)) {
-        *why = QStringLiteral("%1 does not exist").arg(path);
-        return false;
-    }
-    // What confirming the folder in the chooser does: record it, rebuild the
-    // video window, play.
-    later([path] {
-        frmDVDdirectory &form = dvdDirectoryForm();
-        form.dir->setText(path);
-        form.Command1_Click();
-    });
+    later([path = *path] { openAndPlay(path); });
     return true;
 }
 

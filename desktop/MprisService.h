@@ -5,7 +5,7 @@
 // command the matching button or key runs, so the windows stay in step:
 // Play the panel's play button, Pause its pause button, Stop its stop
 // button, Next/Previous its chapter buttons, Seek/SetPosition what a seek
-// bar release does, OpenUri what confirming a folder in the chooser does,
+// bar release does, OpenUri what a path on the command line does,
 // Quit the exit routine, Volume the volume slider.
 //
 // refresh() reads the engine and sends PropertiesChanged for what changed;

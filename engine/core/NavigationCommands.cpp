@@ -12,6 +12,7 @@
 #include <dvdnav/dvdnav.h>
 
 #include <algorithm>
+#include <utility>
 
 Q_DECLARE_LOGGING_CATEGORY(lcPipeline)
 
@@ -68,6 +69,34 @@ void PlaybackPipeline::playAtTime(std::int64_t target90k)
     if (!info || target90k < 0 || target90k >= info->duration90k)
         throw EngineError(ErrorCode::TimeOutOfRange, QStringLiteral("The time is past the end of the title"));
     postSeek(title, target90k, ScanSpeed::normal());
+}
+
+void PlaybackPipeline::playTitleAt(int title, std::int64_t target90k)
+{
+    const nav::TitleInfo *info = m_navigator.info().title(title);
+    if (!info)
+        throw EngineError(ErrorCode::NotAllowed, QStringLiteral("Title play: no title %1 on this disc").arg(title));
+    if (target90k < 0 || target90k >= info->duration90k)
+        throw EngineError(ErrorCode::TimeOutOfRange, QStringLiteral("The time is past the end of the title"));
+    int chapter = 1;
+    while (chapter < info->chapterStarts90k.size() && info->chapterStarts90k[chapter] <= target90k)
+        ++chapter;
+    post([this, title, target90k] {
+        dvdnav_t *nav = m_navigator.handle();
+        // Out of a menu's still: leave it, or libdvdnav keeps it for the new place.
+        dvdnav_still_skip(nav);
+        bool jumped = false;
+        jumpNow("Title play", [&](dvdnav_t *n) {
+            const dvdnav_status_t status = dvdnav_title_play(n, title);
+            jumped = status == DVDNAV_STATUS_OK;
+            return status;
+        });
+        if (!jumped || target90k == 0)
+            return;
+        const std::uint64_t searchAt = std::uint64_t(std::max<std::int64_t>(0, target90k - SeekLeadTicks));
+        if (dvdnav_time_search(nav, searchAt) != DVDNAV_STATUS_OK)
+            m_pendingSeek = PendingSeek{title, target90k};
+    }, Flush{target90k}, NavPosition{-1, title, chapter, true, false, info->titleSet});
 }
 
 void PlaybackPipeline::postSeek(int title, std::int64_t target90k, ScanSpeed speed)
@@ -134,6 +163,16 @@ void PlaybackPipeline::menuCall(int menu)
 
 // ---------------------------------------------------------------------------
 // Navigation thread
+
+void PlaybackPipeline::runPendingSeek(int unitTitle)
+{
+    const std::optional<PendingSeek> pending = std::exchange(m_pendingSeek, std::nullopt);
+    if (!pending || unitTitle != pending->title)
+        return; // the jump led elsewhere (a pre-command of the disc's own)
+    const std::uint64_t searchAt = std::uint64_t(std::max<std::int64_t>(0, pending->target90k - SeekLeadTicks));
+    if (dvdnav_time_search(m_navigator.handle(), searchAt) != DVDNAV_STATUS_OK)
+        refuse(QStringLiteral("Time search"));
+}
 
 void PlaybackPipeline::refuse(const QString &what)
 {

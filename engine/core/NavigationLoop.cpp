@@ -70,6 +70,8 @@ bool PlaybackPipeline::runPendingLocked(std::unique_lock<std::mutex> &lock)
 
 void PlaybackPipeline::runCommands(std::deque<CommandQueue::Command> commands)
 {
+    if (!commands.empty())
+        m_pendingSeek.reset(); // the user has moved on
     for (CommandQueue::Command &command : commands) {
         try {
             command();
@@ -250,6 +252,8 @@ void PlaybackPipeline::navLoop()
                         m_drawnButton = current;
                     }
                     freshUnit = unit;
+                    if (m_pendingSeek)
+                        runPendingSeek(unit->title);
                     break;
                 }
                 case DVDNAV_HOP_CHANNEL: {

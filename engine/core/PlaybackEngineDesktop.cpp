@@ -9,11 +9,6 @@
 #include "engine/nav/DiscIdentity.h"
 #include "engine/nav/DvdNavigator.h"
 
-#include <QLoggingCategory>
-#include <memory>
-
-Q_DECLARE_LOGGING_CATEGORY(lcEngine)
-
 namespace velmora {
 
 namespace {
@@ -127,32 +122,8 @@ void PlaybackEngine::PlayTitleAtTime(int title, const QString &timeCode)
         Play();
         return;
     }
-    m_pipeline->playTitle(title);
+    m_pipeline->playTitleAt(title, at);
     m_minSerial = m_pipeline->currentSerial();
-    if (at > 0) {
-        try {
-            m_pipeline->playAtTime(at);
-            m_minSerial = m_pipeline->currentSerial();
-        } catch (const EngineError &) {
-            // Coming from a still (a disc menu), libdvdnav refuses a time
-            // search until it has read past the still at the new place: seek
-            // once the title's first picture is on screen.
-            auto once = std::make_shared<QMetaObject::Connection>();
-            *once = connect(this, &DvdEngine::DVDNotify, this, [this, once, title, at](int code, qint64, qint64) {
-                if (code != CurrentTime)
-                    return;
-                disconnect(*once);
-                if (!m_pipeline || m_state == State::Ended || currentTitleNumber() != title)
-                    return; // the user went elsewhere meanwhile
-                try {
-                    m_pipeline->playAtTime(at);
-                    m_minSerial = m_pipeline->currentSerial();
-                } catch (const EngineError &e) {
-                    qCInfo(lcEngine, "cannot play title %d from the time asked: %s", title, qPrintable(e.message()));
-                }
-            });
-        }
-    }
     if (m_state == State::Paused) {
         m_pipeline->setPaused(false);
         m_state = State::Playing;

@@ -161,6 +161,9 @@ public:
     // Plays the current title from target (90 kHz title time), showing the
     // first picture at or after it.
     void playAtTime(std::int64_t target90k);
+    // Plays title from target (90 kHz title time) wherever the navigator
+    // stands, a menu's still included. TimeOutOfRange past the title's end.
+    void playTitleAt(int title, std::int64_t target90k);
     void nextChapter();
     void prevChapter();
     void menuCall(int menu);
@@ -267,6 +270,8 @@ private:
     bool navigatorTitle(int *title, int *chapter) const;
     // A refusal: the Refused event, with libdvdnav's reason.
     void refuse(const QString &what);
+    // At a NAV packet of unitTitle (0 outside titles): the pending time search, if any.
+    void runPendingSeek(int unitTitle);
     // Jumps with libdvdnav's call; the still of the place left behind is passed by.
     template <class F> void jumpNow(const char *what, F &&call);
     // Seeks in title to target (the navigator may first go back into the title).
@@ -311,6 +316,11 @@ private:
     int m_scanTitle = 0;          // the title it scans
     bool m_staleStill = false;    // jumped: a still before the new place's first NAV packet is the old one
     int m_lastTitleSet = 0;       // the last title set the navigator entered (its menus are reachable)
+    // A time search libdvdnav refused right after a title jump (it still
+    // stood in the still it left): run at the title's first NAV packet.
+    // Any command run later drops it.
+    struct PendingSeek { int title = 0; std::int64_t target90k = 0; };
+    std::optional<PendingSeek> m_pendingSeek;
 
     std::unique_ptr<BoundedQueue<VideoItem>> m_videoQueue;
 
