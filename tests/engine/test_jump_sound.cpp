@@ -121,7 +121,13 @@ private slots:
             pipeline.playAtTime(std::llround(at * 90000));
         }
         pipeline.start();
-        QTRY_VERIFY_WITH_TIMEOUT(pipeline.shown().titleTime90k > std::llround((at + 2) * 90000), 10000);
+        // Unpaced, the last chapter plays out in a few tens of milliseconds and
+        // the disc moves on to its menu: having left the title counts as well.
+        const auto playedOn = [&] {
+            const core::ShownPosition shown = pipeline.shown();
+            return shown.titleTime90k > std::llround((at + 2) * 90000) || (shown.valid && shown.title != 1);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(playedOn(), 10000);
         pipeline.stop();
         audio.stop();
         QCOMPARE(audio.decodeErrors(), 0);
