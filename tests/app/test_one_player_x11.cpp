@@ -129,6 +129,11 @@ void TestOnePlayerX11::laterStartsHandOver()
     const QString image = m_home.filePath(S("Disc A.iso"));
     QCOMPARE(laterStart({QUrl::fromLocalFile(image).toString(QUrl::FullyEncoded)}), 0);
     QTRY_COMPARE_WITH_TIMEOUT(recorded(), image, 10000);
+    // The confirm records the path, then rebuilds the video window (a new
+    // window) and opens the disc on a worker: let that settle before the
+    // windows are listed and minimised.
+    QVERIFY(playerUp(m_player, image));
+    QTest::qWait(1500);
 
     // Without PATH: a minimised player comes back to the front.
     const QStringList windows = visibleWindows(m_player);
