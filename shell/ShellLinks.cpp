@@ -53,6 +53,10 @@ void connectVideoCommands(Form4 &video)
 void connectPanelTimers(Form6 &panel)
 {
     QObject::connect(panel.Timer1, &QTimer::timeout, &panel, &Timer1_Timer);
+    // The key source latches every press from the moment it exists. Opened
+    // here rather than at the poll's first tick, a key pressed as soon as the
+    // windows show (up to half a second before that tick) still counts.
+    keySource();
     QObject::connect(panel.Timer2, &QTimer::timeout, &panel, &Timer2_Timer);
 }
 

@@ -185,11 +185,6 @@ void TestWaylandSession::bothWindowsOpenInPlace()
 
 void TestWaylandSession::homeEntersAndLeavesFullScreen()
 {
-    // Known fault, not yet found: under weston's XWayland the Home key stopped
-    // taking the video window to full screen once the stream menus and the
-    // still-handling changes of the engine were in (it passes on X11 and did
-    // pass here before them). Kept as a skip so the fault stays in view.
-    QSKIP("Home under weston's XWayland does not reach full screen: known fault under investigation");
     const QSize screen = QGuiApplication::primaryScreen()->size();
     const QRect normal = window(true);
     // Generous waits: the compositor, Xwayland and the player share two
