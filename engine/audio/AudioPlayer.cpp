@@ -54,7 +54,7 @@ void AudioPlayer::start()
     if (m_thread.joinable())
         return;
     std::optional<DeviceEvent> event;
-    if (m_lostDevice && reclaimDevice())
+    if (m_lost.holds() && reclaimDevice())
         event = DeviceEvent::Back;
     try {
         m_output->open();
@@ -67,12 +67,11 @@ void AudioPlayer::start()
         if (!wasLost)
             qCWarning(lcAudio).noquote() << e.message()
                                          << "- playing without sound, on the system clock, until the device can be opened";
-        m_lostDevice = std::move(m_output);
+        m_lost.hold(std::move(m_output));
         m_output = std::make_unique<NullOutput>(e.message());
         m_output->open();
         event = wasLost ? std::nullopt : std::optional(DeviceEvent::Lost);
     }
-    m_nextReopenAt = SteadyClock::now() + std::chrono::milliseconds(ReopenIntervalMs);
     outputChanged(event);
     {
         std::lock_guard lock(m_mutex);
@@ -106,11 +105,8 @@ void AudioPlayer::stop()
     m_changed.notify_all();
     if (m_thread.joinable())
         m_thread.join();
-    if (m_reopening.valid()) {
-        // A try of the lost device under way: it is ours again once done.
-        if (!m_reopening.get())
-            m_lostDevice->close();
-    }
+    // A try of the lost device under way: it is ours again once done.
+    m_lost.settle();
     {
         // The thread may have published once more before it saw the stop.
         std::lock_guard lock(m_mutex);
@@ -438,26 +434,12 @@ void AudioPlayer::run()
             publishPosition(0, 0);
             continue;
         }
-        if (m_lostDevice && m_reopening.valid()
-            && m_reopening.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        if (m_lost.tryFinished()) {
             if (reclaimDevice())
                 outputChanged(DeviceEvent::Back);
             continue;
         }
-        if (m_lostDevice && !m_reopening.valid() && SteadyClock::now() >= m_nextReopenAt) {
-            // Opening a device can take a while (reading ALSA's configuration,
-            // reaching a sound server): on a thread of its own, so the
-            // stand-in, and the clock, go on meanwhile.
-            AudioOutput *device = m_lostDevice.get();
-            m_reopening = std::async(std::launch::async, [device]() -> std::optional<QString> {
-                try {
-                    device->open();
-                    return std::nullopt;
-                } catch (const EngineError &e) {
-                    return e.message();
-                }
-            });
-        }
+        m_lost.tryWhenDue();
         if (paused != m_outputPaused) {
             m_output->setPaused(paused);
             m_outputPaused = paused;
@@ -583,8 +565,7 @@ void AudioPlayer::replaceFailedOutput()
     if (m_output->canReopen()) {
         qCWarning(lcAudio).noquote() << failed
                                      << "failed; playing on without sound, on the system clock, until it can be opened again";
-        m_lostDevice = std::move(m_output);
-        m_nextReopenAt = SteadyClock::now() + std::chrono::milliseconds(ReopenIntervalMs);
+        m_lost.hold(std::move(m_output));
     } else {
         qCWarning(lcAudio).noquote() << failed << "failed; playing on without sound, on the system clock";
     }
@@ -600,26 +581,14 @@ void AudioPlayer::replaceFailedOutput()
 
 bool AudioPlayer::reclaimDevice()
 {
-    m_nextReopenAt = SteadyClock::now() + std::chrono::milliseconds(ReopenIntervalMs);
-    std::optional<QString> failure;
-    if (m_reopening.valid()) {
-        failure = m_reopening.get();
-    } else {
-        try {
-            m_lostDevice->open();
-        } catch (const EngineError &e) {
-            failure = e.message();
-        }
-    }
-    if (failure) {
-        qCDebug(lcAudio).noquote() << "still no sound:" << *failure;
+    std::unique_ptr<AudioOutput> device = m_lost.reclaim();
+    if (!device)
         return false;
-    }
     // The device takes over where the stand-in stands: it starts with the
     // silence the stand-in had still to "play", so the clock runs on evenly.
     const std::int64_t held = m_output->delayFrames();
     m_output->close();
-    m_output = std::move(m_lostDevice);
+    m_output = std::move(device);
     m_outputPaused = false;
     writeSilence(held);
     qCInfo(lcAudio).noquote() << "sound is back on" << m_output->description();

@@ -53,13 +53,13 @@
 #include "engine/audio/AudioDecoder.h"
 #include "engine/audio/AudioOutput.h"
 #include "engine/audio/AudioTypes.h"
+#include "engine/audio/LostDevice.h"
 
 #include <QString>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -205,12 +205,8 @@ private:
 
     // ---- the audio thread's while it runs; the control thread's otherwise ----
     std::unique_ptr<AudioOutput> m_output;
-    // The device that failed, closed, while the stand-in plays; null otherwise.
-    std::unique_ptr<AudioOutput> m_lostDevice;
-    // A try to open m_lostDevice on a thread of its own (which alone touches
-    // the device until the result is taken): nothing, or why it failed.
-    std::future<std::optional<QString>> m_reopening;
-    std::chrono::steady_clock::time_point m_nextReopenAt; // next try of m_lostDevice
+    // The device that failed, closed, while the stand-in plays.
+    LostDevice m_lost{std::chrono::milliseconds(ReopenIntervalMs)};
     AudioChunk m_current;              // chunk being written (empty: none)
     std::int64_t m_currentOffset = 0;  // frames of m_current already written
     int m_currentFlushCount = 0;       // m_flushCount when m_current was taken
