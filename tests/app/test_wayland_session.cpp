@@ -22,39 +22,13 @@
 
 namespace {
 
+using velmora::testing::pixels;
 using velmora::testing::runTool;
+using velmora::testing::text;
+using velmora::testing::twipsPerPixel;
 using velmora::testing::waitFor;
 using velmora::testing::xdotool;
-
-QString text(const QRect &r)
-{
-    return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-}
-
-// Twips per pixel as the player computes it (same display, same dpi).
-double twipsPerPixel()
-{
-    const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInchX();
-    return dpi > 0 ? 1440.0 / dpi : 15.0;
-}
-
-int pixels(double twips) { return int(std::lround(twips / twipsPerPixel())); }
-
-// A window's position and size on screen (with frame: the frame around it);
-// null while it is not mapped.
-QRect xwininfoRect(const QString &id, bool frame)
-{
-    QStringList args{"-id", id};
-    if (frame)
-        args.prepend(QStringLiteral("-frame"));
-    QHash<QString, QString> info;
-    for (const QString &line : runTool(QStringLiteral("xwininfo"), args).split(u'\n'))
-        info.insert(line.section(u':', 0, 0).trimmed(), line.section(u':', 1).trimmed());
-    if (info.value("Map State") != QLatin1String("IsViewable"))
-        return {};
-    return QRect(info.value("Absolute upper-left X").toInt(), info.value("Absolute upper-left Y").toInt(),
-                 info.value("Width").toInt(), info.value("Height").toInt());
-}
+using velmora::testing::xwininfoRect;
 
 // The playback stream of process pid in the sound server, if it has one.
 bool playsSound(qint64 pid)
