@@ -27,6 +27,7 @@ inline constexpr std::int32_t NotAllowed = static_cast<std::int32_t>(0x80A50006u
 inline constexpr std::int32_t InvalidArgument = static_cast<std::int32_t>(0x80A50007u); // argument outside its range (stream number, speed)
 inline constexpr std::int32_t DeviceError = static_cast<std::int32_t>(0x80A50008u);     // drive or device refused (eject, ioctl)
 inline constexpr std::int32_t Encrypted = static_cast<std::int32_t>(0x80A50009u);       // the titles are scrambled (CSS) and cannot be decrypted
+inline constexpr std::int32_t Unreadable = static_cast<std::int32_t>(0x80A5000Au);      // too much of the disc cannot be read (scratched, damaged)
 inline constexpr std::int32_t Unexpected = static_cast<std::int32_t>(0x80A500FFu);      // anything else
 } // namespace ErrorCode
 

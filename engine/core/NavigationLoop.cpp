@@ -232,6 +232,12 @@ void PlaybackPipeline::navLoop()
                     if (pci_t *pci = dvdnav_get_current_nav_pci(nav))
                         unit->pci = *pci;
                     unit->titleTime90k = std::max<std::int64_t>(0, dvdnav_get_current_time(nav));
+                    std::uint32_t sector = 0;
+                    std::uint32_t sectors = 0;
+                    if (dvdnav_get_position(nav, &sector, &sectors) == DVDNAV_STATUS_OK) {
+                        s.anchorSector = sector;
+                        s.anchorTicks = unit->titleTime90k;
+                    }
                     int32_t t = 0;
                     int32_t c = 0;
                     if (dvdnav_is_domain_vts(nav) && dvdnav_current_title_info(nav, &t, &c) == DVDNAV_STATUS_OK) {
@@ -340,6 +346,11 @@ void PlaybackPipeline::navLoop()
             s.haveLastEnd = false;
             s.unit.reset();
             s.noDataEvents = 0;
+            s.unreadable.reset(); // the user has gone elsewhere
+        }
+        if (status != DVDNAV_STATUS_OK && m_navigator.lastFailureIsUnreadableSector()) {
+            passUnreadable(s, serial); // on to the next unit it can read, or the end
+            continue;
         }
         if (status != DVDNAV_STATUS_OK) {
             const QString why = m_navigator.lastError();
@@ -393,6 +404,11 @@ void PlaybackPipeline::navLoop()
         switch (event) {
         case DVDNAV_BLOCK_OK: {
             s.noDataEvents = 0;
+            if (const auto skippedAt = s.unreadable.recovered()) {
+                s.failedSector = -1;
+                report(PipelineEvent{PipelineEvent::Kind::Note, 0, 0, 0, 25, ErrorCode::Unreadable,
+                                     skippedNote(*skippedAt), serial});
+            }
             const demux::DemuxStats demuxed = demuxer.demux(block.data(), block.size(), [&](const demux::EsPacket &pkt) {
                 switch (pkt.type) {
                 case demux::StreamType::Video: {
@@ -462,6 +478,10 @@ void PlaybackPipeline::navLoop()
             auto unit = freshUnit;
             if (!unit)
                 break;
+            if (s.unreadable.reached(unit->titleTime90k) == UnreadableRun::Verdict::GiveUp) {
+                endUnreadable(s, serial); // the hole behind this unit is too long
+                break;
+            }
             if (s.keyFrames()) {
                 if (s.scanUnitSeen) {
                     s.scanUnitRead = true; // the step's unit is complete
@@ -542,12 +562,22 @@ void PlaybackPipeline::navLoop()
             break;
         }
         case DVDNAV_HOP_CHANNEL:
+            if (!s.skipping) {
+                // Perhaps another program chain: date unread sectors from its start.
+                s.anchorSector = 0;
+                s.anchorTicks = 0;
+                s.failedSector = -1;
+            }
+            s.skipping = false;
             if (!ownJump) {
                 // The disc jumped by itself (end of a title, a menu command):
                 // what is queued still belongs on screen; show it first.
                 drainVideo(serial);
             }
             s.haveLastEnd = false;
+            break;
+        case DVDNAV_CELL_CHANGE:
+            s.pgcTicks = reinterpret_cast<const dvdnav_cell_change_event_t *>(block.data())->pgc_length;
             break;
         case DVDNAV_SPU_CLUT_CHANGE:
             if (m_overlay) {

@@ -5,6 +5,7 @@
 #include "engine/core/PipelineItems.h"
 #include "engine/core/PipelineTiming.h"
 #include "engine/core/PlaybackPipeline.h"
+#include "engine/core/UnreadableRun.h"
 #include "engine/demux/PsDemuxer.h"
 
 namespace velmora::core {
@@ -38,6 +39,17 @@ struct PlaybackPipeline::NavState
     int titleSet = 0;
     int noDataEvents = 0;
     int scrambledBlocks = 0;           // blocks in a row with scrambled packets
+    // Sectors that cannot be read: the run being passed over, and what
+    // dates a sector the navigator has no time for: the last unit read
+    // (its sector in the program chain, counted as dvdnav_get_position
+    // does, and its title time; 0 and 0 for the chain's start) and the
+    // chain's length in time.
+    UnreadableRun unreadable;
+    bool skipping = false;             // the next HOP_CHANNEL is our move past a hole
+    std::int64_t failedSector = -1;    // where the last read failed in this program chain, -1 none
+    std::int64_t anchorSector = 0;
+    std::int64_t anchorTicks = 0;
+    std::int64_t pgcTicks = 0;
     // The program chain's streams, read again at every event that may change them.
     std::shared_ptr<const StreamSummary> streams = std::make_shared<const StreamSummary>();
     int navigatorSubpicture = -1;

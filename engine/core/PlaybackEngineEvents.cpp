@@ -54,6 +54,12 @@ void PlaybackEngine::onPipelineEvent(int generation, const PipelineEvent &event)
             m_surface->showNote(event.message); // playback goes on (without sound, say)
         }
         break;
+    case PipelineEvent::Kind::Note:
+        // Passed over (a part of the disc that cannot be read); playback goes on.
+        qCInfo(lcEngine, "%s", qPrintable(event.message));
+        if (m_surface)
+            m_surface->showNote(event.message);
+        break;
     case PipelineEvent::Kind::Refused:
         // A command the disc turned down after the call had returned.
         qCInfo(lcEngine, "%s", qPrintable(event.message));

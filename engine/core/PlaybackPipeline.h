@@ -80,6 +80,7 @@ struct PipelineEvent
         Still,           // a still began (still seconds in chapter; 255 = until the user acts)
         Ended,           // the disc's playback ended (STOP)
         Error,           // playback ended with an error (code, message)
+        Note,            // something passing went wrong; playback goes on (message)
         Refused,         // the disc refused a command; playback goes on (code, message)
     };
     Kind kind = Kind::Time;
@@ -278,6 +279,14 @@ private:
     void seekNow(int title, std::int64_t target90k);
     // Pushes an item, waiting for room while the serial holds.
     bool pushVideo(VideoItem &&item, int serial, std::size_t cost);
+    // A read failed (a sector that cannot be read, ReadErrors.cpp): moves the
+    // navigator on to the next unit, or ends playback when the hole is too
+    // long or nothing follows it.
+    void passUnreadable(NavState &s, int serial);
+    // Ends playback saying what could not be read; waits for a command.
+    void endUnreadable(NavState &s, int serial);
+    // Title time of a sector of the current program chain (of sectors), from the last unit read.
+    std::int64_t navigatorTicks(const NavState &s, std::int64_t sector, std::int64_t sectors) const;
     // Sends a drain marker and waits until the video thread has shown everything before it.
     bool drainVideo(int serial);
     // Waits (up to timeout) until the queued sound has been heard.

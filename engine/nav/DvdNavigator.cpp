@@ -16,6 +16,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 Q_LOGGING_CATEGORY(lcDvd, "velmora.dvd", QtWarningMsg)
 
@@ -258,6 +259,22 @@ void DvdNavigator::selectLanguages()
     dvdnav_menu_language_select(m_nav.get(), lang.data());
     dvdnav_audio_language_select(m_nav.get(), lang.data());
     dvdnav_spu_language_select(m_nav.get(), lang.data());
+}
+
+bool DvdNavigator::lastFailureIsUnreadableSector() const
+{
+    // libdvdnav says so only in words; these are its texts for a failed
+    // read of a NAV packet or a data block, and for a NAV packet that is not one.
+    static const char *const unreadable[] = {"Error reading NAV packet.", "Error reading from DVD.",
+                                             "Expected NAV packet but none found."};
+    const char *error = dvdnav_err_to_string(m_nav.get());
+    if (!error)
+        return false;
+    for (const char *text : unreadable) {
+        if (std::strcmp(error, text) == 0)
+            return true;
+    }
+    return false;
 }
 
 bool DvdNavigator::rewind()

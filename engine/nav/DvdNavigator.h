@@ -47,6 +47,11 @@ public:
     dvdnav_s *handle() const { return m_nav.get(); }
     // libdvdnav's text for the last failure on this handle.
     QString lastError() const;
+    // The last failure was a sector that could not be read, or held no NAV
+    // packet where the disc's tables put one (a scratch, a damaged disc):
+    // the navigator can be moved past it. Anything else (a file that does
+    // not open, no program chain) is not passed by.
+    bool lastFailureIsUnreadableSector() const;
     // Back to the disc's first-play program, as if just opened, without
     // reading the information files again. False when libdvdnav refuses.
     bool rewind();

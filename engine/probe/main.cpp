@@ -223,6 +223,9 @@ int runPlay(const QString &path, const PlayArgs &args)
             failure = e.message;
             finished = true;
             break;
+        case Kind::Note:
+            std::fprintf(stderr, "velmora-probe: note: %s\n", e.message.toLocal8Bit().constData());
+            break;
         default:
             break;
         }

@@ -19,6 +19,10 @@
  *
  * Unset variables turn the matching behaviour off. The counters are shared
  * by every thread.
+ *
+ * A test program that preloads the shim may change the failing file and
+ * sectors while it runs: velmora_shim_fail() (look it up with dlsym). The
+ * name counts for files opened afterwards, the sectors for every read after.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -45,9 +49,10 @@ static pthread_once_t g_once = PTHREAD_ONCE_INIT;
 static long g_every;
 static long g_delayMs;
 static const char *g_suffix = ".VOB";
-static const char *g_failName;
-static long long g_failFirst = -1;
-static long long g_failLast = -1;
+static pthread_mutex_t g_nameLock = PTHREAD_MUTEX_INITIALIZER;
+static char g_failName[256]; /* guarded by g_nameLock; empty: none */
+static atomic_llong g_failFirst = -1;
+static atomic_llong g_failLast = -1;
 
 static int (*real_open)(const char *, int, ...);
 static int (*real_open64)(const char *, int, ...);
@@ -76,12 +81,25 @@ static void setup(void)
     if ((v = getenv("VELMORA_SHIM_SUFFIX")) && *v)
         g_suffix = v;
     if ((v = getenv("VELMORA_SHIM_FAIL_FILE")) && *v)
-        g_failName = v;
-    if ((v = getenv("VELMORA_SHIM_FAIL_SECTORS")) && sscanf(v, "%lld-%lld", &g_failFirst, &g_failLast) != 2)
-        g_failFirst = g_failLast = -1;
+        snprintf(g_failName, sizeof g_failName, "%s", v);
+    long long first = -1, last = -1;
+    if ((v = getenv("VELMORA_SHIM_FAIL_SECTORS")) && sscanf(v, "%lld-%lld", &first, &last) == 2) {
+        atomic_store(&g_failFirst, first);
+        atomic_store(&g_failLast, last);
+    }
 }
 
 static void init(void) { pthread_once(&g_once, setup); }
+
+void velmora_shim_fail(const char *name, long long first, long long last)
+{
+    init();
+    pthread_mutex_lock(&g_nameLock);
+    snprintf(g_failName, sizeof g_failName, "%s", name ? name : "");
+    pthread_mutex_unlock(&g_nameLock);
+    atomic_store(&g_failFirst, name ? first : -1);
+    atomic_store(&g_failLast, name ? last : -1);
+}
 
 static int endsWith(const char *name, const char *suffix)
 {
@@ -98,8 +116,10 @@ static void track(int fd, const char *path)
     unsigned char kind = Untracked;
     if (endsWith(path, g_suffix))
         kind |= Slow;
-    if (g_failName && g_failFirst >= 0 && strcasecmp(base, g_failName) == 0)
+    pthread_mutex_lock(&g_nameLock);
+    if (g_failName[0] && strcasecmp(base, g_failName) == 0)
         kind |= Failing;
+    pthread_mutex_unlock(&g_nameLock);
     atomic_store(&g_kind[fd], kind);
 }
 
@@ -114,7 +134,9 @@ static int before(int fd, long long offset, size_t count)
             offset = lseek(fd, 0, SEEK_CUR);
         const long long first = offset / SectorBytes;
         const long long last = (offset + (long long)(count ? count : 1) - 1) / SectorBytes;
-        if (offset >= 0 && first <= g_failLast && last >= g_failFirst) {
+        const long long failFirst = atomic_load(&g_failFirst);
+        const long long failLast = atomic_load(&g_failLast);
+        if (offset >= 0 && failFirst >= 0 && first <= failLast && last >= failFirst) {
             errno = EIO;
             return -1;
         }
