@@ -4,6 +4,7 @@
 #include "PlaybackPipeline.h"
 
 #include "engine/EngineError.h"
+#include "engine/audio/AudioPlayer.h"
 #include "engine/core/NavigationState.h"
 #include "engine/nav/CssCheck.h"
 
@@ -16,6 +17,8 @@
 Q_DECLARE_LOGGING_CATEGORY(lcPipeline)
 
 namespace velmora::core {
+
+using namespace timing;
 
 QString clockText(std::int64_t ticks90k)
 {
@@ -59,8 +62,14 @@ void PlaybackPipeline::passUnreadable(NavState &s, int serial)
     // A failed data block is where the navigator stands; a failed NAV
     // packet is the unit after it (its first sector is one past here).
     const std::int64_t at = placed ? navigatorTicks(s, sector, sectors) : s.anchorTicks;
-    qCInfo(lcPipeline, "unreadable at sector %u of %u (%s): %s", sector, sectors, qPrintable(clockText(at)),
+    qCInfo(lcPipeline, "unreadable at sector %u of %u (%s; last unit at sector %lld, %lld ms): %s", sector, sectors,
+           qPrintable(clockText(at)), qlonglong(s.anchorSector), qlonglong(s.anchorTicks / 90),
            qPrintable(m_navigator.lastError()));
+    if (!s.unreadable.active() && m_audio) {
+        // The sound resumes after the hole: its decoder starts again at a
+        // whole frame, not at the rest of one whose start it has been given.
+        m_audio->endOfStream(50ms);
+    }
     if (s.unreadable.failed(at) == UnreadableRun::Verdict::GiveUp) {
         endUnreadable(s, serial);
         return;
