@@ -239,7 +239,11 @@ std::unique_ptr<DvdNavigator> DvdNavigator::open(const QString &path, OpenError 
     // Positions and time searches count in the program chain (the title),
     // not in the cell, which is what a seek bar means.
     dvdnav_set_PGC_positioning_flag(raw, 1);
-    dvdnav_set_readahead_flag(raw, 1);
+    // No read-ahead cache: when its read of a stretch of sectors fails,
+    // libdvdnav hands out the first sector of it all the same, with what the
+    // buffer held before, as if it had been read. Sector by sector every
+    // failure is reported (the system's own read-ahead keeps it as fast).
+    dvdnav_set_readahead_flag(raw, 0);
     nav->selectLanguages();
 
     nav->readInfo();
