@@ -219,6 +219,40 @@ private slots:
             QVERIFY2(e.kind != core::PipelineEvent::Kind::Note, "a note for a hole that ended playback");
     }
 
+    // A menu that loops over a unit it cannot read: each pass skips it with
+    // a note and the menu goes on looping, never stuck and never ended.
+    void aLoopingMenuPassesItsHole()
+    {
+        const FailingSectors failing("VTS_01_0.VOB", 40, 60); // the chapter menu's second unit
+        nav::OpenError error;
+        auto navigator = nav::DvdNavigator::open(DiscA, &error);
+        QVERIFY2(navigator, qPrintable(error.message));
+        TimeRecorder pictures;
+        std::mutex mutex;
+        std::vector<core::PipelineEvent> said;
+        core::PlaybackPipeline::Options options;
+        options.paced = false;
+        core::PlaybackPipeline pipeline(*navigator, &pictures, nullptr, options, [&](const core::PipelineEvent &e) {
+            std::lock_guard lock(mutex);
+            if (e.kind == core::PipelineEvent::Kind::Error || e.kind == core::PipelineEvent::Kind::Note)
+                said.push_back(e);
+        });
+        pipeline.playTitle(1);
+        pipeline.start();
+        QTRY_VERIFY_WITH_TIMEOUT(pipeline.shown().valid && pipeline.shown().title == 1, 10000);
+        pipeline.menuCall(3);
+        QTest::qWait(1500);
+        const bool ended = pipeline.ended();
+        const int loops = pipeline.framesShown();
+        pipeline.stop();
+        std::lock_guard lock(mutex);
+        qInfo("%zu notes in 1.5 s; %d frames", said.size(), loops);
+        QVERIFY(!ended);
+        QVERIFY(said.size() >= 2);
+        for (const core::PipelineEvent &e : said)
+            QCOMPARE(e.kind, core::PipelineEvent::Kind::Note);
+    }
+
     // Through the engine the note is in the video window, over pictures
     // that go on.
     void theVideoWindowNotesTheSkip()
