@@ -41,7 +41,7 @@ QString unreadableMenuMessage()
 
 QString skippedNote(std::int64_t at90k)
 {
-    return QStringLiteral("Skipped a part of the disc that cannot be read at %1").arg(clockText(at90k));
+    return QStringLiteral("Skipped an unreadable part of the disc at %1").arg(clockText(at90k));
 }
 
 std::int64_t PlaybackPipeline::navigatorTicks(const NavState &s, std::int64_t sector, std::int64_t sectors) const

@@ -183,7 +183,7 @@ private slots:
             // One note, where the pictures jump; the title goes on to its end.
             QCOMPARE(said.size(), std::size_t(1));
             QCOMPARE(told.kind, core::PipelineEvent::Kind::Note);
-            QVERIFY2(told.message.startsWith("Skipped a part of the disc that cannot be read at "),
+            QVERIFY2(told.message.startsWith("Skipped an unreadable part of the disc at "),
                      qPrintable(told.message));
             std::int64_t holeFrom = -1;
             std::int64_t holeTo = -1;
@@ -267,7 +267,7 @@ private slots:
         engine->setDVDDirectory(DiscA);
         engine->Render(0);
         engine->PlayTitleAtTime(1, QStringLiteral("00:00:14:00"));
-        QTRY_VERIFY_WITH_TIMEOUT(surface->note().startsWith("Skipped a part of the disc that cannot be read at 00:00:1"),
+        QTRY_VERIFY_WITH_TIMEOUT(surface->note().startsWith("Skipped an unreadable part of the disc at 00:00:1"),
                                  15000);
         const int shown = surface->presentedFrames();
         QTRY_VERIFY_WITH_TIMEOUT(surface->presentedFrames() > shown + 25, 5000);
