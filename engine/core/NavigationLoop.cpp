@@ -234,10 +234,8 @@ void PlaybackPipeline::navLoop()
                     unit->titleTime90k = std::max<std::int64_t>(0, dvdnav_get_current_time(nav));
                     std::uint32_t sector = 0;
                     std::uint32_t sectors = 0;
-                    if (dvdnav_get_position(nav, &sector, &sectors) == DVDNAV_STATUS_OK) {
-                        s.anchorSector = sector;
-                        s.anchorTicks = unit->titleTime90k;
-                    }
+                    if (dvdnav_get_position(nav, &sector, &sectors) == DVDNAV_STATUS_OK)
+                        s.dateFrom(sector, unit->titleTime90k);
                     int32_t t = 0;
                     int32_t c = 0;
                     if (dvdnav_is_domain_vts(nav) && dvdnav_current_title_info(nav, &t, &c) == DVDNAV_STATUS_OK) {
@@ -562,13 +560,7 @@ void PlaybackPipeline::navLoop()
             break;
         }
         case DVDNAV_HOP_CHANNEL:
-            if (!s.skipping) {
-                // Perhaps another program chain: date unread sectors from its start.
-                s.anchorSector = 0;
-                s.anchorTicks = 0;
-                s.failedSector = -1;
-            }
-            s.skipping = false;
+            s.hopped();
             if (!ownJump) {
                 // The disc jumped by itself (end of a title, a menu command):
                 // what is queued still belongs on screen; show it first.

@@ -62,6 +62,22 @@ struct PlaybackPipeline::NavState
     bool scanUnitRead = false;         // ... and all of its unit: show it, then wait
     timing::Clock::time_point nextStepAt;
 
+    void dateFrom(std::int64_t sector, std::int64_t ticks)
+    {
+        anchorSector = sector;
+        anchorTicks = ticks;
+    }
+    // At every HOP_CHANNEL: unless it is our move past a hole, the navigator
+    // may be in another program chain; unread sectors are dated from its start.
+    void hopped()
+    {
+        if (!skipping) {
+            dateFrom(0, 0);
+            failedSector = -1;
+        }
+        skipping = false;
+    }
+
     std::int64_t toTimeline(std::int64_t pts) const { return pts < 0 ? -1 : pts + offset; }
     std::int64_t titleTimeOf(std::int64_t timeline) const
     {
