@@ -10,6 +10,7 @@
 #include "engine/core/SubpictureCompositor.h"
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/PngFrameSink.h"
+#include "tests/support/PipelineEventLog.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -86,15 +87,13 @@ private:
 
 // Disc T opened and played through the pipeline. Unpaced runs go as fast as
 // the machine decodes; an infinite still waits for a command either way.
-struct Run
+struct Run : testing::PipelineEventLog
 {
     std::unique_ptr<nav::DvdNavigator> navigator;
     RecordingOutput output;
     core::SubpictureCompositor overlay;
     std::unique_ptr<AudioPlayer> audio;
     std::unique_ptr<core::PlaybackPipeline> pipeline;
-    mutable std::mutex mutex;
-    std::vector<core::PipelineEvent> events;
 
     Run(bool paced, video::VideoOutput *sink = nullptr, const QString &wav = {})
     {
@@ -110,10 +109,7 @@ struct Run
         core::PlaybackPipeline::Options options;
         options.paced = paced;
         pipeline = std::make_unique<core::PlaybackPipeline>(*navigator, sink ? sink : &output, audio.get(), options,
-                                                            [this](const core::PipelineEvent &e) {
-                                                                std::lock_guard lock(mutex);
-                                                                events.push_back(e);
-                                                            });
+                                                            recorder());
         pipeline->setOverlay(&overlay);
     }
     ~Run() { finish(); }
@@ -124,43 +120,6 @@ struct Run
             pipeline->stop();
         if (audio)
             audio->stop();
-    }
-    std::vector<core::PipelineEvent> eventsCopy() const
-    {
-        std::lock_guard lock(mutex);
-        return events;
-    }
-    std::size_t eventCount() const
-    {
-        std::lock_guard lock(mutex);
-        return events.size();
-    }
-    // The first event of kind after index from that satisfies ok; -1 on timeout.
-    template <class Ok>
-    int waitEvent(Kind kind, std::size_t from, int timeoutMs, Ok ok) const
-    {
-        QElapsedTimer timer;
-        timer.start();
-        for (;;) {
-            {
-                std::lock_guard lock(mutex);
-                for (std::size_t i = from; i < events.size(); ++i)
-                    if (events[i].kind == kind && ok(events[i]))
-                        return int(i);
-            }
-            if (timer.elapsed() >= timeoutMs)
-                return -1;
-            std::this_thread::sleep_for(5ms);
-        }
-    }
-    int waitEvent(Kind kind, std::size_t from, int timeoutMs) const
-    {
-        return waitEvent(kind, from, timeoutMs, [](const core::PipelineEvent &) { return true; });
-    }
-    core::PipelineEvent event(int index) const
-    {
-        std::lock_guard lock(mutex);
-        return events[std::size_t(index)];
     }
     // Activates the button at (x, y) of the menu whose first picture came
     // after event index from (a button of the menu before cannot run twice).

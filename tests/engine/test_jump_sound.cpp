@@ -9,6 +9,7 @@
 #include "engine/core/PlaybackPipeline.h"
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/VideoOutput.h"
+#include "tests/support/PipelineEventLog.h"
 
 #include <QFile>
 #include <QProcess>
@@ -32,19 +33,6 @@ public:
     void clear() override {}
     void showMessage(const QString &) override {}
 };
-
-// Left channel of a 48 kHz stereo 16-bit WAV.
-std::vector<std::int16_t> readLeft(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = f.readAll();
-    std::vector<std::int16_t> left;
-    for (qsizetype i = 44; i + 3 < bytes.size(); i += 4)
-        left.push_back(std::int16_t(quint8(bytes[i]) | (quint8(bytes[i + 1]) << 8)));
-    return left;
-}
 
 // Where the first beep starts (seconds into the sound), -1 when none: the
 // first sample of a 1 ms window louder than a beep's quiet edge.
@@ -132,7 +120,7 @@ private slots:
         audio.stop();
         QCOMPARE(audio.decodeErrors(), 0);
 
-        const auto left = readLeft(wav);
+        const auto left = testing::readWavLeft(wav);
         const double beep = firstBeep(left);
         qInfo("first beep %.4f s into the sound (expected %.2f)", beep, beepAt);
         QVERIFY2(std::abs(beep - beepAt) <= 0.040, qPrintable(QString::number(beep)));
@@ -158,7 +146,7 @@ private slots:
                                                     "--wav", wav});
         QVERIFY(probe.waitForFinished(30000));
         QCOMPARE(probe.exitCode(), 0);
-        const auto left = readLeft(wav);
+        const auto left = testing::readWavLeft(wav);
         QVERIFY2(std::llabs(std::int64_t(left.size()) - 2 * 48000) <= 1, qPrintable(QString::number(left.size())));
         QVERIFY2(std::abs(firstBeep(left)) <= 0.040, qPrintable(QString::number(firstBeep(left))));
     }

@@ -11,6 +11,7 @@
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/PngFrameSink.h"
 #include "engine/video/VideoSurface.h"
+#include "tests/support/PipelineEventLog.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -109,14 +110,12 @@ private:
 };
 
 // A disc opened and played through the pipeline into a recording output.
-struct Run
+struct Run : testing::PipelineEventLog
 {
     std::unique_ptr<nav::DvdNavigator> navigator;
     RecordingOutput output;
     std::unique_ptr<AudioPlayer> audio;
     std::unique_ptr<core::PlaybackPipeline> pipeline;
-    mutable std::mutex mutex;
-    std::vector<core::PipelineEvent> events;
 
     explicit Run(const QString &path, bool paced, video::VideoOutput *sink = nullptr, const QString &wav = {})
     {
@@ -132,10 +131,7 @@ struct Run
         options.paced = paced;
         options.endOnInfiniteStill = !paced;
         pipeline = std::make_unique<core::PlaybackPipeline>(*navigator, sink ? sink : &output, audio.get(), options,
-                                                            [this](const core::PipelineEvent &e) {
-                                                                std::lock_guard lock(mutex);
-                                                                events.push_back(e);
-                                                            });
+                                                            recorder());
     }
     ~Run()
     {
@@ -144,55 +140,11 @@ struct Run
         if (audio)
             audio->stop();
     }
-    std::vector<core::PipelineEvent> eventsCopy() const
-    {
-        std::lock_guard lock(mutex);
-        return events;
-    }
-    std::size_t eventCount() const
-    {
-        std::lock_guard lock(mutex);
-        return events.size();
-    }
-    // Waits for an event of kind after index `from`; returns its index or -1.
-    int waitEvent(core::PipelineEvent::Kind kind, std::size_t from, int timeoutMs) const
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < timeoutMs) {
-            {
-                std::lock_guard lock(mutex);
-                for (std::size_t i = from; i < events.size(); ++i)
-                    if (events[i].kind == kind)
-                        return int(i);
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return -1;
-    }
-    core::PipelineEvent event(int index) const
-    {
-        std::lock_guard lock(mutex);
-        return events[std::size_t(index)];
-    }
 };
 
 #define REQUIRE_DISCS()                                                                                                \
     if (!QFile::exists(discA() + "/VIDEO_TS/VIDEO_TS.IFO") || !QFile::exists(discB() + "/VIDEO_TS/VIDEO_TS.IFO"))       \
         QSKIP("authored discs missing (tests/discs/author.sh)");
-
-// Left channel of a 48 kHz stereo 16-bit WAV written by WavFileOutput.
-std::vector<std::int16_t> readWavLeft(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = f.readAll();
-    std::vector<std::int16_t> left;
-    for (qsizetype i = 44; i + 3 < bytes.size(); i += 4)
-        left.push_back(std::int16_t(quint8(bytes[i]) | (quint8(bytes[i + 1]) << 8)));
-    return left;
-}
 
 // Frequency from zero crossings over the loud part of [from, from + count).
 double toneFrequency(const std::vector<std::int16_t> &s, std::size_t from, std::size_t count)
@@ -630,7 +582,7 @@ private slots:
             run.pipeline->start();
             QTRY_VERIFY_WITH_TIMEOUT(run.pipeline->shown().titleTime90k > 6 * 90000, 10000);
         }
-        const auto left = readWavLeft(wav);
+        const auto left = testing::readWavLeft(wav);
         QVERIFY2(left.size() > 48000 * 4, qPrintable(QString::number(left.size())));
         if (beeps) {
             // Find a beep's start and measure inside it (100 ms long).
@@ -1257,10 +1209,7 @@ private slots:
 
         run.pipeline = std::make_unique<core::PlaybackPipeline>(
             *run.navigator, &run.output, run.audio.get(), core::PlaybackPipeline::Options{false},
-            [&run](const core::PipelineEvent &e) {
-                std::lock_guard lock(run.mutex);
-                run.events.push_back(e);
-            });
+            run.recorder());
         run.pipeline->rewindNavigator();
         run.pipeline->start();
         QTRY_VERIFY_WITH_TIMEOUT(run.audio->clock().valid && run.audio->clock().serial == run.pipeline->currentSerial(),
@@ -1283,7 +1232,7 @@ private slots:
             run.pipeline->playAtTime(run.pipeline->shown().titleTime90k);
             QTRY_VERIFY_WITH_TIMEOUT(run.pipeline->shown().titleTime90k > 5 * 90000, 10000);
         }
-        const auto left = readWavLeft(wav);
+        const auto left = testing::readWavLeft(wav);
         QVERIFY2(left.size() > 48000 * 4, qPrintable(QString::number(left.size())));
         // The last second is the steady French tone.
         const double f = toneFrequency(left, left.size() - 48000, 48000);
