@@ -13,7 +13,8 @@
 #
 # Environment: BENCH_ONLY="decode seek probe-start engine player-start cpu-mem fullscreen"
 # (a subset, in any order) runs only those parts; BENCH_QUICK=1 runs fewer
-# repetitions (a smoke test, not figures to quote).
+# repetitions (a smoke test, not figures to quote). BENCH_FS_SIZES="3840x2160"
+# picks the full-screen sizes, BENCH_FS_GL=0 leaves out their OpenGL rows.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-${VELMORA_BUILD_DIR:-$root/build}}")
@@ -208,7 +209,7 @@ PYEOF
   if wants fullscreen; then
     # Full screen on large screens: each size gets its own Xvfb (below 10)
     # and window manager, stopped again before the next.
-    for size in 1920x1080 3840x2160; do
+    for size in ${BENCH_FS_SIZES:-1920x1080 3840x2160}; do
       fsdisplay=""
       for n in 4 5 6 7 8 9; do
         [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
@@ -231,8 +232,10 @@ PYEOF
         --xvfb-pid "$fsx" --rounds "$rounds" --seconds "$secs" >>"$results" || echo "bench: full screen $size failed" >&2
       # The OpenGL output on this machine's renderer (llvmpipe under Xvfb):
       # for information only, its CPU is the software renderer's.
-      DISPLAY="$fsdisplay" "$py" "$lib" fullscreen --player "$player" --discs "$discs" --size "$size" --output gl \
-        --xvfb-pid "$fsx" --rounds 1 --seconds "$secs" >>"$results" || echo "bench: full screen $size (gl) failed" >&2
+      if [ "${BENCH_FS_GL:-1}" != 0 ]; then
+        DISPLAY="$fsdisplay" "$py" "$lib" fullscreen --player "$player" --discs "$discs" --size "$size" --output gl \
+          --xvfb-pid "$fsx" --rounds 1 --seconds "$secs" >>"$results" || echo "bench: full screen $size (gl) failed" >&2
+      fi
       kill "$fswm" "$fsx" 2>/dev/null || true
       wait "$fswm" "$fsx" 2>/dev/null || true
     done

@@ -465,6 +465,18 @@ def vm_hwm_kb(pid):
     return None
 
 
+def status_kb(pid, key):
+    """A "key: N kB" field of /proc/pid/status (RssShmem, RssAnon...), None when absent."""
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith(key + ":"):
+                    return int(line.split()[1])
+    except OSError:
+        return None
+    return None
+
+
 def sample_cpu(pids, seconds):
     """CPU % of one core of each pid over the next `seconds`."""
     t0, c0 = now(), {p: cpu_ticks(p) for p in pids}
@@ -719,9 +731,11 @@ def cmd_fullscreen(a):
                     from PIL import Image
                     Image.fromarray(shot).save(os.path.join(os.environ["BENCH_SHOTS"], "fs-%s-%s%s-%d.png" % (a.size, who, ("-" + a.output) if a.output and who == "velmora" else "", rnd)))
                 hwm = vm_hwm_kb(proc.pid) if proc.poll() is None else None
+                shmem = status_kb(proc.pid, "RssShmem") if proc.poll() is None else None
                 time.sleep(0.6)  # one more counter line
                 row = {"cpu": cpu[proc.pid] if cpu else None, "xvfb_cpu": cpu.get(xpid) if cpu else None,
-                       "rss_mb": hwm / 1024.0 if hwm else None, "picture": picture, "dropped": None, "sync": None}
+                       "rss_mb": hwm / 1024.0 if hwm else None, "picture": picture, "dropped": None, "sync": None,
+                       "shmem_mb": shmem / 1024.0 if shmem is not None else None}
                 if who == "velmora":
                     after = velmora_stats(errfile)
                     if before_stats and after:
@@ -763,6 +777,7 @@ def cmd_fullscreen(a):
                             "sync": min(syncs) if syncs else None,
                             "picture": "%dx%d" % rows[-1]["picture"] if rows[-1]["picture"] else "?",
                             "output": rows[-1].get("output"),
+                            "shmem_mb": max((r["shmem_mb"] for r in rows if r.get("shmem_mb") is not None), default=None),
                             "detail": rows[-1].get("dropped_detail")}
     o, m = summary.get("velmora"), summary.get("mpv")
     label = "full_screen_%s%s" % (a.size, ("_" + a.output) if a.output else "")
@@ -775,16 +790,19 @@ def cmd_fullscreen(a):
     sync_ok = o["sync"] is None or o["sync"] >= 0.95
     honest = " (OpenGL on llvmpipe: the graphics work is done by the processor here)" if o["output"] == "opengl" else ""
     say("Full screen %s, disc B, %s output%s, %.0f s after 3 s, median of %d rounds interleaved with mpv: ours %.1f %% of a "
-        "core (X server %.1f %%), peak RSS %.1f MB, dropped pictures %s (%s), A/V within 20 ms %s, picture %s vs "
+        "core (X server %.1f %%), peak RSS %.1f MB (shared memory %s MB), dropped pictures %s (%s), A/V within 20 ms %s, picture %s vs "
         "mpv --fs --vo=x11 %s -> CPU ratio %s (CPU <= mpv: %s; RSS <= %d MB: %s; no drops: %s)"
         % (a.size, o["output"] or "?", honest, a.seconds, len(res["velmora"]), o["cpu"], o["xvfb_cpu"] or 0,
-           o["rss_mb"], o["dropped"], o["detail"] or "-", ("%.1f %%" % (o["sync"] * 100)) if o["sync"] is not None else "n/a",
+           o["rss_mb"], "%.1f" % o["shmem_mb"] if o["shmem_mb"] is not None else "?", o["dropped"], o["detail"] or "-", ("%.1f %%" % (o["sync"] * 100)) if o["sync"] is not None else "n/a",
            o["picture"],
            ("%.1f %% (X server %.1f %%), peak RSS %.1f MB, dropped %s, picture %s" % (
                m["cpu"], m["xvfb_cpu"] or 0, m["rss_mb"], m["dropped"], m["picture"])) if m else "skipped (mpv missing)",
-           ratio(o["cpu"], m["cpu"]) if m else None, verdict(cpu_ok), a.rss_budget, verdict(rss_ok), verdict(drop_ok)))
+           ratio(o["cpu"], m["cpu"]) if m else None, verdict(cpu_ok), a.rss_budget, verdict(rss_ok), verdict(drop_ok))
+        + "; load average %.1f" % os.getloadavg()[0])
     emit({"measure": label, "screen": a.size, "output": o["output"], "seconds": a.seconds, "rounds": len(res["velmora"]),
           "cpu_percent": r1(o["cpu"]), "xvfb_cpu_percent": r1(o["xvfb_cpu"]), "peak_rss_mb": r1(o["rss_mb"]),
+          "shared_memory_rss_mb": r1(o["shmem_mb"]) if o["shmem_mb"] is not None else None,
+          "load_average": os.getloadavg()[0],
           "dropped_pictures": o["dropped"], "av_within_20ms": round(o["sync"], 4) if o["sync"] is not None else None,
           "picture_on_screen": o["picture"],
           "reference": "mpv --fs --vo=x11" if m else "mpv skipped",

@@ -7,11 +7,18 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <cstdint>
+
 namespace velmora::video {
 
 void FrameScaler::Closer::operator()(SwsContext *c) const
 {
     sws_freeContext(c);
+}
+
+void FrameScaler::FrameCloser::operator()(AVFrame *f) const
+{
+    av_frame_free(&f);
 }
 
 FrameScaler::FrameScaler() = default;
@@ -85,6 +92,45 @@ bool FrameScaler::scaleInto(const AVFrame *frame, const QSize &size, unsigned ch
         ok = sws_scale_frame(context, dst, frame) >= 0;
     }
     av_frame_free(&dst);
+    return ok;
+}
+
+bool FrameScaler::scaleRows(const AVFrame *frame, const QSize &size, int firstRow, int rows, unsigned char *pixels,
+                            int bytesPerLine)
+{
+    if (!frame || frame->width <= 0 || frame->height <= 0 || size.isEmpty() || !pixels
+        || bytesPerLine < size.width() * 4 || firstRow < 0 || rows <= 0 || firstRow + rows > size.height())
+        return false;
+    SwsContext *context = contextFor(frame, size);
+    if (!context)
+        return false;
+    if (!m_band)
+        m_band.reset(av_frame_alloc());
+    AVFrame *dst = m_band.get();
+    if (!dst)
+        return false;
+    // libswscale writes output row r at data[0] + r * linesize: the frame's
+    // origin is placed firstRow lines before the band so that the band's
+    // rows land in it. Only the requested rows are ever addressed. The
+    // arithmetic goes through integers: the origin lies outside the buffer.
+    const auto origin = reinterpret_cast<std::uintptr_t>(pixels)
+        - std::uintptr_t(firstRow) * std::uintptr_t(bytesPerLine);
+    dst->buf[0] = av_buffer_create(pixels, std::size_t(bytesPerLine) * std::size_t(rows),
+                                   [](void *, std::uint8_t *) {}, nullptr, 0);
+    if (!dst->buf[0])
+        return false;
+    dst->data[0] = reinterpret_cast<std::uint8_t *>(origin);
+    dst->linesize[0] = bytesPerLine;
+    dst->width = size.width();
+    dst->height = size.height();
+    dst->format = AV_PIX_FMT_RGB32;
+    bool ok = sws_frame_start(context, dst, frame) >= 0;
+    if (ok) {
+        ok = sws_send_slice(context, 0, unsigned(frame->height)) >= 0
+            && sws_receive_slice(context, unsigned(firstRow), unsigned(rows)) >= 0;
+        sws_frame_end(context);
+    }
+    av_frame_unref(dst);
     return ok;
 }
 

@@ -1,5 +1,7 @@
 #include "PictureCanvas.h"
 
+#include <QPainter>
+#include <QWidget>
 #include <algorithm>
 #include <cstring>
 
@@ -23,6 +25,26 @@ QRect opaqueBand(const QImage &image)
     if (first < 0)
         return {};
     return QRect(0, first, image.width(), last - first + 1);
+}
+
+void drawOverlay(QPainter &painter, const QImage &overlay, const QRect &band, const QRect &target)
+{
+    if (overlay.isNull() || band.isEmpty())
+        return;
+    const double sx = double(target.width()) / overlay.width();
+    const double sy = double(target.height()) / overlay.height();
+    const QRectF to(target.left() + band.left() * sx, target.top() + band.top() * sy, band.width() * sx,
+                    band.height() * sy);
+    painter.save();
+    if (to.size() != QSizeF(band.size()))
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(to, overlay, QRectF(band));
+    painter.restore();
+}
+
+void PictureCanvas::pictureChanged()
+{
+    widget()->update();
 }
 
 void PictureCanvas::takeFrame(const VideoFrame &frame, const OverlayPainter &overlay, const QSize &bounds)

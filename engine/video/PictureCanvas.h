@@ -21,6 +21,7 @@
 #include <QRect>
 #include <mutex>
 
+class QPainter;
 class QWidget;
 
 namespace velmora::video {
@@ -36,6 +37,12 @@ public:
     // UI thread: the picture as it is drawn on screen now, at its letterbox
     // size within the widget (null when there is none).
     virtual QImage shownImage() = 0;
+    // True when the canvas stays shown without a picture and draws black
+    // and the surface's message itself (setMessage(); empty: none).
+    virtual bool showsMessages() const { return false; }
+    virtual void setMessage(const QString &) {}
+    // UI thread: a new picture was taken; repaints what it changes.
+    virtual void pictureChanged();
 
     // Video thread: takes the picture that is to be shown within bounds (the
     // widget's size) and draws its overlay. The caller then asks for a repaint.
@@ -69,6 +76,9 @@ private:
     int m_skipped = 0;
     int m_painted = 0;
 };
+
+// Draws the rows band of an overlay layer scaled over the picture at target.
+void drawOverlay(QPainter &painter, const QImage &overlay, const QRect &band, const QRect &target);
 
 // The rows of an ARGB32 image that hold a pixel that is not fully transparent.
 QRect opaqueBand(const QImage &image);

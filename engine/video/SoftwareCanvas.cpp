@@ -13,21 +13,6 @@ namespace velmora::video {
 
 namespace {
 
-void drawOverlay(QPainter &painter, const QImage &overlay, const QRect &band, const QRect &target)
-{
-    if (overlay.isNull() || band.isEmpty())
-        return;
-    const double sx = double(target.width()) / overlay.width();
-    const double sy = double(target.height()) / overlay.height();
-    const QRectF to(target.left() + band.left() * sx, target.top() + band.top() * sy, band.width() * sx,
-                    band.height() * sy);
-    painter.save();
-    if (to.size() != QSizeF(band.size()))
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(to, overlay, QRectF(band));
-    painter.restore();
-}
-
 // Black around the picture: the bars only, the picture covers the rest.
 void fillBars(QPainter &painter, const QRect &all, const QRect &picture)
 {

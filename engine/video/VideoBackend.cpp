@@ -1,5 +1,7 @@
 #include "VideoBackend.h"
 
+#include "engine/video/SharedBands.h"
+
 #include <QDir>
 #include <QGuiApplication>
 #include <QOffscreenSurface>
@@ -73,7 +75,9 @@ BackendChoice chooseBackend(const QString &setting, const QString &renderer)
     return choice;
 }
 
-BackendChoice chooseBackend()
+namespace {
+
+BackendChoice chooseForProcess()
 {
     const QString setting = qEnvironmentVariable("VELMORA_VIDEO_OUTPUT");
     const QString value = setting.trimmed().toLower();
@@ -97,6 +101,23 @@ BackendChoice chooseBackend()
     }
     static const QString renderer = probeRenderer();
     return chooseBackend(setting, renderer);
+}
+
+} // namespace
+
+BackendChoice chooseBackend()
+{
+    BackendChoice choice = chooseForProcess();
+    if (choice.backend == VideoBackend::Software) {
+        QString why;
+        if (SharedBands::available(&why)) {
+            choice.backend = VideoBackend::SharedMemory;
+            choice.reason += QStringLiteral(", drawn through X shared memory");
+        } else {
+            choice.reason += QStringLiteral(", drawn through Qt (no X shared memory: %1)").arg(why);
+        }
+    }
+    return choice;
 }
 
 } // namespace velmora::video

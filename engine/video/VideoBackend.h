@@ -21,7 +21,11 @@ namespace velmora::video {
 
 class PictureCanvas;
 
-enum class VideoBackend { Software, OpenGL };
+// Software: libswscale, drawn through Qt (a QPainter on the window's backing store).
+// SharedMemory: libswscale, drawn into an X window of its own through shared-memory
+//   bands (X11 with MIT-SHM only); what a software choice becomes where it works.
+// OpenGL: the graphics processor converts and scales.
+enum class VideoBackend { Software, SharedMemory, OpenGL };
 
 struct BackendChoice
 {
@@ -32,7 +36,8 @@ struct BackendChoice
 
 // True for the names Mesa and others give their software renderers.
 bool isSoftwareRenderer(const QString &renderer);
-// The choice for this process (the renderer is probed once and remembered).
+// The choice for this process (the renderer is probed once and remembered);
+// a software choice is SharedMemory where X shared memory works.
 BackendChoice chooseBackend();
 // The choice for an explicit setting value ("", "auto", "software", "gl") and renderer
 // (empty: no context could be made).

@@ -1,6 +1,8 @@
 #include "VideoSurface.h"
 
 #include "engine/video/GlCanvas.h"
+#include "engine/video/SharedBands.h"
+#include "engine/video/SharedMemoryCanvas.h"
 #include "engine/video/SoftwareCanvas.h"
 
 #include <algorithm>
@@ -23,24 +25,35 @@ VideoSurface::VideoSurface(QWidget *parent, std::optional<VideoBackend> backend)
     BackendChoice choice;
     if (backend) {
         choice.backend = *backend;
-        choice.reason = *backend == VideoBackend::OpenGL ? QStringLiteral("opengl: asked for")
-                                                         : QStringLiteral("software: asked for");
+        choice.reason = *backend == VideoBackend::OpenGL         ? QStringLiteral("opengl: asked for")
+            : *backend == VideoBackend::SharedMemory             ? QStringLiteral("software: asked for, through X shared memory")
+                                                                 : QStringLiteral("software: asked for");
     } else {
         choice = chooseBackend();
     }
     m_reason = choice.reason;
+    if (choice.backend == VideoBackend::SharedMemory && !SharedBands::available()) {
+        choice.backend = VideoBackend::Software;
+        m_reason += QStringLiteral(" (not available here: drawn through Qt)");
+    }
     if (choice.backend == VideoBackend::OpenGL) {
         auto *gl = new GlCanvas(this);
         m_canvas = gl;
         m_canvasWidget = gl;
+    } else if (choice.backend == VideoBackend::SharedMemory) {
+        auto *shm = new SharedMemoryCanvas(this);
+        m_canvas = shm;
+        m_canvasWidget = shm;
     } else {
         auto *software = new SoftwareCanvas(this);
         m_canvas = software;
         m_canvasWidget = software;
     }
     m_canvasWidget->setGeometry(rect());
-    // Shown with the first picture; until then the surface paints black or its message.
-    m_canvasWidget->hide();
+    // Shown with the first picture; until then the surface paints black or
+    // its message, unless the canvas does that itself.
+    if (!m_canvas->showsMessages())
+        m_canvasWidget->hide();
     m_noteTimer = new QTimer(this);
     m_noteTimer->setSingleShot(true);
     m_noteTimer->setInterval(NoteDurationMs);
@@ -95,7 +108,7 @@ void VideoSurface::requestRepaint()
         return; // cleared meanwhile
     if (m_canvasWidget->isHidden())
         m_canvasWidget->show();
-    m_canvasWidget->update();
+    m_canvas->pictureChanged();
     emit pictureShown();
 }
 
@@ -106,6 +119,10 @@ void VideoSurface::clear()
         std::lock_guard lock(m_mutex);
         m_hasPicture = false;
         m_info = PictureInfo();
+    }
+    if (m_canvas->showsMessages()) {
+        m_canvas->setMessage(QString());
+        return;
     }
     m_canvasWidget->hide();
     update();
@@ -119,6 +136,10 @@ void VideoSurface::showMessage(const QString &text)
         m_hasPicture = false;
         m_info = PictureInfo();
         m_message = text;
+    }
+    if (m_canvas->showsMessages()) {
+        m_canvas->setMessage(text);
+        return;
     }
     m_canvasWidget->hide();
     update();

@@ -1,0 +1,252 @@
+#include "SharedMemoryCanvas.h"
+
+#include "engine/video/SharedBands.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <algorithm>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+namespace velmora::video {
+
+namespace {
+
+constexpr int MessageMargin = 8;
+constexpr int MessageFlags = Qt::AlignCenter | Qt::TextWordWrap;
+
+} // namespace
+
+SharedMemoryCanvas::SharedMemoryCanvas(QWidget *parent) : QWidget(parent)
+{
+    // A window of its own that Qt never paints into: every pixel comes from us.
+    setAttribute(Qt::WA_DontCreateNativeAncestors);
+    setAttribute(Qt::WA_NativeWindow);
+    setAttribute(Qt::WA_PaintOnScreen);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    // Input belongs to the surface underneath.
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+SharedMemoryCanvas::~SharedMemoryCanvas() = default;
+
+int SharedMemoryCanvas::bandsPut() const
+{
+    return m_bands ? m_bands->bandsPut() : 0;
+}
+
+void SharedMemoryCanvas::setMessage(const QString &text)
+{
+    m_message = text;
+    update();
+}
+
+void SharedMemoryCanvas::pictureChanged()
+{
+    // Drawn now rather than at Qt's next update pass (a timer and another
+    // trip through the event loop later): nothing here waits for Qt's
+    // backing store, and a picture that waits is a picture the next one
+    // may replace unseen. The bars stay as they are.
+    const Shown shown = peek();
+    const QRect target = shown.frame.frame ? letterbox(shown.frame.displaySize, size()) : QRect();
+    if (!isVisible() || !updatesEnabled())
+        return;
+    if (target.isEmpty())
+        update();
+    else
+        repaint(target);
+}
+
+bool SharedMemoryCanvas::ensureBands()
+{
+    const WId window = winId();
+    if (m_bands && m_bandsWindow == window)
+        return true;
+    m_bands.reset();
+    m_bandsWindow = window;
+    QString why;
+    m_bands = SharedBands::open(window, &why);
+    if (!m_bands) {
+        if (m_failure != why)
+            qWarning("velmora: the picture cannot be drawn through X shared memory: %s", qPrintable(why));
+        m_failure = why;
+        return false;
+    }
+    m_failure.clear();
+    return true;
+}
+
+bool SharedMemoryCanvas::event(QEvent *event)
+{
+    // Qt made a new X window for us (a reparented or re-created top level).
+    if (event->type() == QEvent::WinIdChange)
+        m_bands.reset();
+    return QWidget::event(event);
+}
+
+std::vector<SharedMemoryCanvas::Cover> SharedMemoryCanvas::coversAbove()
+{
+    std::vector<Cover> covers;
+    std::vector<QPointer<QWidget>> watched;
+    QWidget *top = window();
+    const QPoint origin = mapTo(top, QPoint(0, 0));
+    // For this widget and each of its ancestors below the window: the
+    // siblings stacked after it (children() is in stacking order).
+    for (QWidget *w = this; w && w != top; w = w->parentWidget()) {
+        QWidget *parent = w->parentWidget();
+        if (!parent)
+            break;
+        std::vector<Cover> level;
+        bool above = false;
+        for (QObject *child : parent->children()) {
+            if (child == w) {
+                above = true;
+                continue;
+            }
+            auto *sibling = qobject_cast<QWidget *>(child);
+            if (!above || !sibling || sibling->isWindow())
+                continue;
+            watched.emplace_back(sibling);
+            // A native sibling is a window of its own: the server stacks it.
+            if (!sibling->isVisible() || sibling->testAttribute(Qt::WA_NativeWindow))
+                continue;
+            const QRect r(sibling->mapTo(top, QPoint(0, 0)) - origin, sibling->size());
+            if (r.intersects(rect()))
+                level.push_back({sibling, r});
+        }
+        // Siblings of an ancestor are above the siblings of its descendants.
+        covers.insert(covers.end(), level.begin(), level.end());
+    }
+    for (const auto &w : watched) {
+        if (std::find(m_watched.begin(), m_watched.end(), w) == m_watched.end()) {
+            w->installEventFilter(this);
+            m_watched.push_back(w);
+        }
+    }
+    std::erase_if(m_watched, [](const QPointer<QWidget> &w) { return w.isNull(); });
+    return covers;
+}
+
+bool SharedMemoryCanvas::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Paint:
+        // A cover drew itself anew (into Qt's store, under our window): draw it here too.
+        if (!m_rendering) {
+            if (auto *w = qobject_cast<QWidget *>(watched); w && w->isVisible())
+                update(QRect(w->mapTo(window(), QPoint(0, 0)) - mapTo(window(), QPoint(0, 0)), w->size()));
+        }
+        break;
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::ZOrderChange:
+        update();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SharedMemoryCanvas::paintEvent(QPaintEvent *event)
+{
+    const Shown shown = latest();
+    if (!ensureBands())
+        return;
+    const QRect target = shown.frame.frame ? letterbox(shown.frame.displaySize, size()) : QRect();
+    const std::vector<Cover> covers = coversAbove();
+    const QRegion wanted = event->region() & rect();
+
+    // What needs pixels of ours: the picture, the covers, the message.
+    QRegion detailed;
+    if (!target.isEmpty())
+        detailed += target;
+    for (const Cover &c : covers)
+        detailed += c.rect;
+    const QRect textArea = rect().adjusted(MessageMargin, MessageMargin, -MessageMargin, -MessageMargin);
+    QRect messageRect;
+    if (target.isEmpty() && !m_message.isEmpty()) {
+        messageRect = fontMetrics().boundingRect(textArea, MessageFlags, m_message) & rect();
+        detailed += messageRect;
+    }
+    detailed &= wanted;
+    // Black everywhere else, filled by the server.
+    for (const QRect &r : wanted.subtracted(detailed))
+        m_bands->fillBlack(r);
+
+    const QRect bounds = detailed.boundingRect();
+    for (int y = bounds.top(); !bounds.isEmpty() && y <= bounds.bottom(); y += SharedBands::BandRows) {
+        const QRect rows(0, y, width(), std::min(SharedBands::BandRows, bounds.bottom() + 1 - y));
+        const QRegion inBand = detailed & rows;
+        if (inBand.isEmpty())
+            continue;
+        QRect span = inBand.boundingRect();
+        // The scaler writes whole rows of the picture.
+        const QRect pictureRows = target & rows;
+        if (inBand.intersects(pictureRows))
+            span |= pictureRows;
+        QImage band = m_bands->band(span.width(), span.height());
+        if (band.isNull())
+            break;
+        const QRect inPicture = pictureRows & span;
+        bool scaled = false;
+        if (!inPicture.isEmpty()) {
+            uchar *at = band.scanLine(inPicture.top() - span.top()) + qsizetype(inPicture.left() - span.left()) * 4;
+            scaled = m_scaler.scaleRows(shown.frame.frame.get(), target.size(), inPicture.top() - target.top(),
+                                        inPicture.height(), at, int(band.bytesPerLine()));
+        }
+        QPainter painter(&band);
+        painter.translate(-span.topLeft());
+        // Black beside the picture (and instead of it, should it fail to scale).
+        const QRegion black = QRegion(span).subtracted(scaled ? QRegion(inPicture) : QRegion());
+        for (const QRect &r : black)
+            painter.fillRect(r, Qt::black);
+        painter.setClipRect(span);
+        if (scaled)
+            drawOverlay(painter, shown.overlay, shown.overlayBand, target);
+        if (messageRect.intersects(span)) {
+            painter.setPen(Qt::white);
+            painter.setFont(font());
+            painter.drawText(textArea, MessageFlags, m_message);
+        }
+        m_rendering = true;
+        for (const Cover &c : covers) {
+            const QRect part = c.rect & span;
+            if (part.isEmpty())
+                continue;
+            // As Qt draws it over us: the widget and its children, without
+            // a background unless the widget fills its own.
+            c.widget->render(&painter, c.rect.topLeft(), QRegion(part.translated(-c.rect.topLeft())),
+                             QWidget::DrawChildren);
+        }
+        m_rendering = false;
+        painter.end();
+        m_bands->put(QRect(QPoint(0, 0), span.size()), span.topLeft());
+    }
+    m_bands->flush();
+}
+
+QImage SharedMemoryCanvas::shownImage()
+{
+    const Shown shown = peek();
+    if (!shown.frame.frame)
+        return {};
+    const QRect target = letterbox(shown.frame.displaySize, size());
+    if (target.isEmpty())
+        return {};
+    QImage image(target.size(), QImage::Format_RGB32);
+    if (image.isNull()
+        || !m_scaler.scaleInto(shown.frame.frame.get(), target.size(), image.bits(), int(image.bytesPerLine())))
+        return {};
+    QPainter painter(&image);
+    drawOverlay(painter, shown.overlay, shown.overlayBand, image.rect());
+    return image;
+}
+
+} // namespace velmora::video

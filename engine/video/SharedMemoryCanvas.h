@@ -1,0 +1,82 @@
+#pragma once
+// Draws the picture with libswscale straight into a native X window of its
+// own, through two small shared-memory bands (SharedBands): the picture is
+// scaled a band of rows at a time and each band goes to the X server as
+// soon as it is ready. Nothing of the window's size exists in this
+// process: no backing store under the picture (Qt's window backing store
+// is never painted there), no picture buffer. Black bars are filled by the
+// server.
+//
+// Widgets that Qt stacks above the picture (the information box, notes,
+// notices) would be hidden under a native window: they are drawn into the
+// bands over the picture, as Qt would have drawn them, and the canvas
+// repaints when they change, move, show or hide.
+//
+// With no picture the canvas shows black and the surface's message (so the
+// surface beneath never paints anything of the window's size either).
+//
+// Only for X11 displays with MIT-SHM (SharedBands::available()); the
+// SoftwareCanvas serves everywhere else.
+//
+// Threads: a PictureCanvas; scaling and drawing run on the UI thread in
+// paintEvent.
+
+#include "engine/video/FrameScaler.h"
+#include "engine/video/PictureCanvas.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+namespace velmora::video {
+
+class SharedBands;
+
+class SharedMemoryCanvas : public QWidget, public PictureCanvas
+{
+    Q_OBJECT
+public:
+    explicit SharedMemoryCanvas(QWidget *parent = nullptr);
+    ~SharedMemoryCanvas() override;
+
+    QWidget *widget() override { return this; }
+    QString kind() const override { return QStringLiteral("software-shm"); }
+    QImage shownImage() override;
+    bool showsMessages() const override { return true; }
+    void setMessage(const QString &text) override;
+    void pictureChanged() override;
+
+    // Painting goes to the X server, never through a Qt paint engine.
+    QPaintEngine *paintEngine() const override { return nullptr; }
+
+    // Bands sent to the server so far; why drawing is impossible (empty while it works). For tests.
+    int bandsPut() const;
+    QString failure() const { return m_failure; }
+
+protected:
+    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct Cover
+    {
+        QWidget *widget = nullptr;
+        QRect rect; // in this widget's coordinates
+    };
+    // Visible widgets stacked above this one that overlap it, bottom first;
+    // watches every widget stacked above for changes.
+    std::vector<Cover> coversAbove();
+    bool ensureBands();
+
+    FrameScaler m_scaler;
+    std::unique_ptr<SharedBands> m_bands;
+    WId m_bandsWindow = 0;
+    QString m_failure;
+    QString m_message;
+    std::vector<QPointer<QWidget>> m_watched;
+    bool m_rendering = false; // while covers paint into a band (their paint events are ours)
+};
+
+} // namespace velmora::video
