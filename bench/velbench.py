@@ -725,6 +725,12 @@ def cmd_fullscreen(a):
                     cpu = sample_cpu(pids, a.seconds)
                 except (OSError, IndexError, ValueError):
                     cpu = None
+                # The counters are read before the screenshot: grabbing a
+                # whole 4K screen holds the X server for about a second, and
+                # every player drops pictures meanwhile.
+                after_stats = velmora_stats(errfile) if who == "velmora" else None
+                after_drop = (mpv_property(sock, "frame-drop-count"), mpv_property(sock, "decoder-frame-drop-count")) \
+                    if who == "mpv" else None
                 shot = grab(display)
                 picture = picture_bbox(shot)
                 if os.environ.get("BENCH_SHOTS"):
@@ -732,12 +738,11 @@ def cmd_fullscreen(a):
                     Image.fromarray(shot).save(os.path.join(os.environ["BENCH_SHOTS"], "fs-%s-%s%s-%d.png" % (a.size, who, ("-" + a.output) if a.output and who == "velmora" else "", rnd)))
                 hwm = vm_hwm_kb(proc.pid) if proc.poll() is None else None
                 shmem = status_kb(proc.pid, "RssShmem") if proc.poll() is None else None
-                time.sleep(0.6)  # one more counter line
                 row = {"cpu": cpu[proc.pid] if cpu else None, "xvfb_cpu": cpu.get(xpid) if cpu else None,
                        "rss_mb": hwm / 1024.0 if hwm else None, "picture": picture, "dropped": None, "sync": None,
                        "shmem_mb": shmem / 1024.0 if shmem is not None else None}
                 if who == "velmora":
-                    after = velmora_stats(errfile)
+                    after = after_stats
                     if before_stats and after:
                         late = int(after["late_dropped"]) - int(before_stats["late_dropped"])
                         unpainted = int(after["not_painted"]) - int(before_stats["not_painted"])
@@ -748,7 +753,6 @@ def cmd_fullscreen(a):
                         row["sync"] = (w1 - w0) / (m1 - m0) if m1 > m0 else None
                         row["output"] = after.get("output")
                 else:
-                    after_drop = (mpv_property(sock, "frame-drop-count"), mpv_property(sock, "decoder-frame-drop-count"))
                     if None not in before_drop and None not in after_drop:
                         row["dropped"] = (after_drop[0] - before_drop[0]) + (after_drop[1] - before_drop[1])
                 if row["cpu"] is None or row["rss_mb"] is None:

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -91,9 +92,20 @@ void VideoSurface::presentFrame(const VideoFrame &frame, const OverlayPainter &o
         post = !m_repaintPending;
         m_repaintPending = true;
     }
-    // One queued repaint at a time: a slow UI thread skips pictures, it never piles them up.
+    // One queued repaint at a time: a slow UI thread skips pictures, it
+    // never piles them up. Posted ahead of the UI thread's ordinary events:
+    // a picture that waits behind them may be replaced unseen.
     if (post)
-        QMetaObject::invokeMethod(this, [this] { requestRepaint(); }, Qt::QueuedConnection);
+        QCoreApplication::postEvent(this, new QEvent(RepaintEvent), Qt::HighEventPriority);
+}
+
+bool VideoSurface::event(QEvent *event)
+{
+    if (event->type() == RepaintEvent) {
+        requestRepaint();
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 void VideoSurface::requestRepaint()

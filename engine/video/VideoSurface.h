@@ -15,6 +15,7 @@
 #include "engine/video/VideoBackend.h"
 #include "engine/video/VideoOutput.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QTimer>
 #include <QWidget>
@@ -73,6 +74,7 @@ signals:
     void destroying();
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -80,6 +82,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // Posted by presentFrame() to have the new picture drawn.
+    static constexpr QEvent::Type RepaintEvent = QEvent::Type(QEvent::User + 16);
     void requestRepaint();
     void clearNote();
     void placeNote();
