@@ -1,9 +1,12 @@
-// The two ways of drawing the picture (libswscale, OpenGL) against each
-// other and the surface's own duties on both: what they show of the same
-// decoded picture and overlay, where the letterbox goes, that the software
-// canvas never paints over a widget above the picture, and which canvas
-// is chosen for which renderer and setting.
+// The ways of drawing the picture (libswscale through Qt or through X
+// shared memory, OpenGL) against each other and the surface's own duties
+// on all: what they show of the same decoded picture and overlay, where the
+// letterbox goes, that widgets above the picture stay visible, and which
+// canvas is chosen for which renderer and setting.
+#include "engine/video/FrameScaler.h"
 #include "engine/video/GlCanvas.h"
+#include "engine/video/SharedBands.h"
+#include "engine/video/SharedMemoryCanvas.h"
 #include "engine/video/SoftwareCanvas.h"
 #include "engine/video/VideoBackend.h"
 #include "engine/video/VideoSurface.h"
@@ -12,6 +15,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QtTest>
+#include <cstring>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -94,6 +98,9 @@ private slots:
     void backendChoice();
     void openGlMatchesSoftware();
     void softwareCanvasLeavesWidgetsAboveAlone();
+    void bandsAreRowsOfTheWholePicture();
+    void sharedMemoryMatchesQtDrawing();
+    void sharedMemoryShowsWidgetsAboveAndMessages();
     void pointerMappingAndSkippedPictures();
 };
 
@@ -223,6 +230,137 @@ void TestVideoOutput::softwareCanvasLeavesWidgetsAboveAlone()
     QCOMPARE(QColor(shot.pixel(50, 40)), QColor(0, 200, 0));
     // The picture beside it: the yellow bar.
     QVERIFY(qRed(shot.pixel(150, 40)) > 220 && qBlue(shot.pixel(150, 40)) < 40);
+}
+
+// A picture scaled band by band is, row for row, the picture scaled whole:
+// enlarging to a 4K screen's 4:3 picture, an odd window size, shrinking.
+void TestVideoOutput::bandsAreRowsOfTheWholePicture()
+{
+    const SharedFrame frame = testFrame();
+    QVERIFY(frame);
+    for (const QSize size : {QSize(2880, 2160), QSize(611, 343), QSize(400, 300)}) {
+        FrameScaler whole;
+        const QImage reference = whole.scale(frame.get(), size);
+        QVERIFY(!reference.isNull());
+        FrameScaler banded;
+        QImage band(size.width(), SharedBands::BandRows, QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); y += SharedBands::BandRows) {
+            const int rows = std::min(SharedBands::BandRows, size.height() - y);
+            band.fill(Qt::magenta);
+            QVERIFY(banded.scaleRows(frame.get(), size, y, rows, band.bits(), int(band.bytesPerLine())));
+            for (int r = 0; r < rows; ++r)
+                QVERIFY2(std::memcmp(band.constScanLine(r), reference.constScanLine(y + r), std::size_t(size.width()) * 4) == 0,
+                         qPrintable(QStringLiteral("%1x%2: row %3 differs").arg(size.width()).arg(size.height()).arg(y + r)));
+        }
+        // Rows outside the picture are refused, nothing written.
+        QVERIFY(!banded.scaleRows(frame.get(), size, size.height() - 1, 2, band.bits(), int(band.bytesPerLine())));
+    }
+}
+
+// Through X shared memory and through Qt, the same picture and subtitle
+// look the same on screen, bars included.
+void TestVideoOutput::sharedMemoryMatchesQtDrawing()
+{
+    if (!SharedBands::available())
+        QSKIP("no X display with shared memory here");
+    QWidget window;
+    window.resize(2 * 400 + 10, 300);
+    auto *shm = new VideoSurface(&window, VideoBackend::SharedMemory);
+    auto *qt = new VideoSurface(&window, VideoBackend::Software);
+    QCOMPARE(shm->canvasKind(), QStringLiteral("software-shm"));
+    shm->setGeometry(0, 0, 400, 200);
+    qt->setGeometry(410, 0, 400, 200);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const SharedFrame frame = testFrame();
+    for (VideoSurface *s : {shm, qt})
+        s->presentFrame(pictureOf(frame), subtitle);
+    QTRY_VERIFY_WITH_TIMEOUT(shm->canvas()->paintedFrames() > 0 && qt->canvas()->paintedFrames() > 0, 5000);
+    auto *canvas = dynamic_cast<SharedMemoryCanvas *>(shm->canvas());
+    QVERIFY(canvas);
+    QVERIFY2(canvas->failure().isEmpty(), qPrintable(canvas->failure()));
+    QTRY_VERIFY_WITH_TIMEOUT(canvas->bandsPut() > 0, 3000);
+    QTest::qWait(200);
+
+    const QImage shot = window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage a = shot.copy(0, 0, 400, 200);
+    const QImage b = shot.copy(410, 0, 400, 200);
+    for (int c = 0; c < 3; ++c)
+        QVERIFY2(meanAbsoluteDifference(a, b, c) <= 1.0,
+                 qPrintable(QStringLiteral("channel %1 differs by %2 on average").arg(c).arg(meanAbsoluteDifference(a, b, c))));
+    const QRect shown = letterbox(QSize(768, 576), QSize(400, 200));
+    QCOMPARE(QColor(a.pixel(1, 100)), QColor(Qt::black));
+    QCOMPARE(QColor(a.pixel(399, 100)), QColor(Qt::black));
+    QVERIFY(qGray(a.pixel(shown.center().x(), int(shown.top() + shown.height() * 0.84))) > 240); // the subtitle
+    QCOMPARE(shm->currentImage().size(), shown.size());
+}
+
+// Widgets above the picture show over it (they would be hidden under its
+// window otherwise), and go when hidden; with no picture the canvas shows
+// the surface's message on black.
+void TestVideoOutput::sharedMemoryShowsWidgetsAboveAndMessages()
+{
+    if (!SharedBands::available())
+        QSKIP("no X display with shared memory here");
+    QWidget window;
+    window.resize(400, 300);
+    auto *surface = new VideoSurface(&window, VideoBackend::SharedMemory);
+    surface->setGeometry(window.rect());
+    auto *info = new QLabel(QStringLiteral("Title: 01/02"), &window); // transparent, as the information box is
+    QPalette palette = info->palette();
+    palette.setColor(QPalette::WindowText, QColor(0, 255, 0));
+    info->setPalette(palette);
+    QFont font = info->font();
+    font.setPixelSize(30);
+    info->setFont(font);
+    info->setGeometry(20, 20, 320, 40);
+    auto *box = new QLabel(&window); // an opaque one
+    box->setAutoFillBackground(true);
+    palette.setColor(QPalette::Window, QColor(0, 0, 200));
+    box->setPalette(palette);
+    box->setGeometry(300, 200, 60, 60);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const SharedFrame frame = testFrame();
+    surface->presentFrame(pictureOf(frame), {});
+    auto *canvas = surface->canvas();
+    QTRY_VERIFY_WITH_TIMEOUT(canvas->paintedFrames() >= 1, 3000);
+    const auto grab = [&] {
+        QTest::qWait(150);
+        return window.screen()->grabWindow(window.winId()).toImage();
+    };
+    const auto greenPixels = [](const QImage &image, const QRect &area) {
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QRgb p = image.pixel(x, y);
+                n += qGreen(p) > 200 && qRed(p) < 80 && qBlue(p) < 80;
+            }
+        return n;
+    };
+
+    QImage shot = grab();
+    QVERIFY2(greenPixels(shot, info->geometry()) > 50, "the label's text is not on the picture");
+    QCOMPARE(greenPixels(shot, QRect(230, 20, 100, 40)), 0);
+    QCOMPARE(QColor(shot.pixel(330, 230)), QColor(0, 0, 200));
+    QVERIFY(qRed(shot.pixel(150, 80)) > 220 && qBlue(shot.pixel(150, 80)) < 40); // the yellow bar beside
+
+    // Changed and hidden while no new picture comes: the canvas follows.
+    info->setText(QStringLiteral("Title: 02/02 ------"));
+    box->hide();
+    QTRY_VERIFY_WITH_TIMEOUT(greenPixels(grab(), QRect(230, 20, 100, 40)) > 20, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(QColor(grab().pixel(330, 230)) != QColor(0, 0, 200), 3000);
+    info->hide();
+    QTRY_COMPARE_WITH_TIMEOUT(greenPixels(grab(), info->geometry()), 0, 3000);
+
+    surface->showMessage(QStringLiteral("No DVD found in /nowhere"));
+    shot = grab();
+    int white = 0;
+    for (int x = 0; x < 400; ++x)
+        white += qGray(shot.pixel(x, 150)) > 200 || qGray(shot.pixel(x, 145)) > 200 || qGray(shot.pixel(x, 155)) > 200;
+    QVERIFY2(white > 5, "the message is not shown");
+    QCOMPARE(QColor(shot.pixel(5, 5)), QColor(Qt::black));
+    QCOMPARE(surface->message(), QStringLiteral("No DVD found in /nowhere"));
 }
 
 // Pointer to picture coordinates through the letterbox, whatever draws; and
