@@ -103,6 +103,10 @@ struct SharedBands::Connection
     Visual *visual = nullptr;
     int depth = 0;
     int completionType = 0;
+    bool ownWindow = false;
+    bool exposed = false;
+    QRect area;
+    bool visible = false;
     long sent = 0;       // puts sent (each asks for a completion event)
     long completed = 0;  // completion events seen (they come in order)
 
@@ -112,6 +116,8 @@ struct SharedBands::Connection
             return;
         if (gc)
             XFreeGC(display, gc);
+        if (ownWindow)
+            XDestroyWindow(display, window);
         disown(display);
         XCloseDisplay(display);
     }
@@ -125,6 +131,8 @@ struct SharedBands::Connection
             XNextEvent(display, &event);
             if (event.type == completionType)
                 ++completed;
+            else if (event.type == Expose)
+                exposed = true;
             any = true;
         }
         return any;
@@ -166,7 +174,7 @@ struct SharedBands::Buffer
     long lastPut = 0; // the put that last read it (0: none)
 };
 
-std::unique_ptr<SharedBands> SharedBands::open(unsigned long window, QString *why)
+std::unique_ptr<SharedBands> SharedBands::open(unsigned long parent, const QRect &area, QString *why)
 {
     const auto fail = [why](const QString &text) -> std::unique_ptr<SharedBands> {
         if (why)
@@ -186,16 +194,29 @@ std::unique_ptr<SharedBands> SharedBands::open(unsigned long window, QString *wh
     if (!XShmQueryExtension(x->display))
         return fail(QStringLiteral("the display has no MIT-SHM"));
     x->completionType = XShmGetEventBase(x->display) + ShmCompletion;
-    if (window) {
+    if (parent) {
         XWindowAttributes attributes;
         const int before = errorCount();
-        if (!XGetWindowAttributes(x->display, Window(window), &attributes) || errorCount() != before)
+        if (!XGetWindowAttributes(x->display, Window(parent), &attributes) || errorCount() != before)
             return fail(QStringLiteral("the window cannot be read"));
         if (!rgb32Visual(attributes.visual, attributes.depth))
             return fail(QStringLiteral("the window's pixels are not 32-bit RGB (depth %1)").arg(attributes.depth));
-        x->window = Window(window);
         x->visual = attributes.visual;
         x->depth = attributes.depth;
+        // Black until drawn; exposures reported to us; no input selected,
+        // so the pointer's events go on to the parent (Qt's window).
+        XSetWindowAttributes set{};
+        set.background_pixel = 0;
+        set.event_mask = ExposureMask;
+        set.bit_gravity = NorthWestGravity;
+        x->area = area.isEmpty() ? QRect(0, 0, 1, 1) : area;
+        x->window = XCreateWindow(x->display, Window(parent), x->area.x(), x->area.y(), unsigned(x->area.width()),
+                                  unsigned(x->area.height()), 0, CopyFromParent, InputOutput, CopyFromParent,
+                                  CWBackPixel | CWEventMask | CWBitGravity, &set);
+        XSync(x->display, False);
+        if (!x->window || errorCount() != before)
+            return fail(QStringLiteral("no window could be made"));
+        x->ownWindow = true;
         x->gc = XCreateGC(x->display, x->window, 0, nullptr);
         if (!x->gc)
             return fail(QStringLiteral("no graphics context"));
@@ -218,7 +239,7 @@ std::unique_ptr<SharedBands> SharedBands::open(unsigned long window, QString *wh
 bool SharedBands::available(QString *why)
 {
     static QString reason;
-    static const bool ok = [] { return SharedBands::open(0, &reason) != nullptr; }();
+    static const bool ok = [] { return SharedBands::open(0, QRect(), &reason) != nullptr; }();
     if (why)
         *why = reason;
     return ok;
@@ -337,6 +358,39 @@ void SharedBands::fillBlack(const QRect &area)
 void SharedBands::flush()
 {
     XFlush(m_x->display);
+}
+
+void SharedBands::setGeometry(const QRect &area)
+{
+    if (!m_x->ownWindow || area.isEmpty() || area == m_x->area)
+        return;
+    m_x->area = area;
+    XMoveResizeWindow(m_x->display, m_x->window, area.x(), area.y(), unsigned(area.width()), unsigned(area.height()));
+}
+
+void SharedBands::setVisible(bool visible)
+{
+    if (!m_x->ownWindow || visible == m_x->visible)
+        return;
+    m_x->visible = visible;
+    if (visible)
+        XMapRaised(m_x->display, m_x->window);
+    else
+        XUnmapWindow(m_x->display, m_x->window);
+    XFlush(m_x->display);
+}
+
+int SharedBands::socket() const
+{
+    return ConnectionNumber(m_x->display);
+}
+
+bool SharedBands::takeExposed()
+{
+    m_x->drain();
+    const bool exposed = m_x->exposed;
+    m_x->exposed = false;
+    return exposed;
 }
 
 } // namespace velmora::video

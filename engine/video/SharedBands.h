@@ -1,19 +1,25 @@
 #pragma once
-// Puts pixels into an X window through MIT shared memory, a band of rows at
-// a time, so that a picture of any size goes to the screen through a buffer
-// of only a few rows: the screen's pixels stay in the X server.
+// Puts pixels into an X window of our own through MIT shared memory, a band
+// of rows at a time, so that a picture of any size goes to the screen
+// through a buffer of only a few rows: the screen's pixels stay in the X
+// server.
+//
+// The window is a plain X child of a Qt window, made and owned here: Qt
+// knows nothing of it, so its widgets stay as they are (a native Qt child
+// would turn every widget of the window into a native window of its own).
+// It selects no input: pointer and keys go on to the Qt window beneath.
 //
 // Two band buffers take turns: while the server copies one to the window,
 // the caller fills the other. band() hands out the next buffer, waiting
-// first (one round trip) until the server is done with what was put from
-// it before; put() sends it; nothing else blocks.
+// first until the server is done with what was put from it before; put()
+// sends it; nothing else blocks.
 //
 // The bands travel on a connection of their own to the display Qt uses, so
 // X errors and round trips never mix with Qt's. Only local displays with
 // MIT-SHM and 32-bit true-colour pixels laid out as QImage::Format_RGB32
 // are served: open() says no for anything else.
 //
-// Threads: one thread at a time (the UI thread, from a paint event).
+// Threads: one thread at a time (the UI thread).
 
 #include <QImage>
 #include <QRect>
@@ -28,9 +34,10 @@ public:
     // Rows in a band. A multiple of 16, as libswscale's slices want.
     static constexpr int BandRows = 96;
 
-    // A connection for drawing into window (an X window id on the display
-    // Qt uses); null, with why filled in, when that cannot work here.
-    static std::unique_ptr<SharedBands> open(unsigned long window, QString *why);
+    // A connection with a window of its own, a child of parent (an X window
+    // id on the display Qt uses), at area of it and not yet shown; null,
+    // with why filled in, when that cannot work here.
+    static std::unique_ptr<SharedBands> open(unsigned long parent, const QRect &area, QString *why);
     // True when this process shows its windows on an X display that has
     // MIT-SHM (probed once, on the UI thread).
     static bool available(QString *why = nullptr);
@@ -50,6 +57,14 @@ public:
     void fillBlack(const QRect &area);
     // Sends what is queued without waiting for it.
     void flush();
+
+    // The window: its place in the parent, shown or not.
+    void setGeometry(const QRect &area);
+    void setVisible(bool visible);
+    // The connection's socket (readable when events came in), and whether
+    // the window was exposed (its pixels lost) since last asked.
+    int socket() const;
+    bool takeExposed();
 
     // Bands put so far (for tests).
     int bandsPut() const { return m_puts; }

@@ -4,6 +4,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QSocketNotifier>
 #include <algorithm>
 
 extern "C" {
@@ -21,12 +22,9 @@ constexpr int MessageFlags = Qt::AlignCenter | Qt::TextWordWrap;
 
 SharedMemoryCanvas::SharedMemoryCanvas(QWidget *parent) : QWidget(parent)
 {
-    // A window of its own that Qt never paints into: every pixel comes from us.
-    setAttribute(Qt::WA_DontCreateNativeAncestors);
-    setAttribute(Qt::WA_NativeWindow);
-    setAttribute(Qt::WA_PaintOnScreen);
-    setAttribute(Qt::WA_NoSystemBackground);
+    // Qt paints nothing here: every pixel comes from our X window.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
     // Input belongs to the surface underneath.
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
@@ -48,28 +46,28 @@ void SharedMemoryCanvas::setMessage(const QString &text)
 void SharedMemoryCanvas::pictureChanged()
 {
     // Drawn now rather than at Qt's next update pass (a timer and another
-    // trip through the event loop later): nothing here waits for Qt's
-    // backing store, and a picture that waits is a picture the next one
-    // may replace unseen. The bars stay as they are.
+    // trip through the event loop later, and a flush of the backing store
+    // under us). The bars stay as they are.
+    if (!isVisible())
+        return;
     const Shown shown = peek();
     const QRect target = shown.frame.frame ? letterbox(shown.frame.displaySize, size()) : QRect();
-    if (!isVisible() || !updatesEnabled())
-        return;
-    if (target.isEmpty())
-        update();
-    else
-        repaint(target);
+    draw(target.isEmpty() ? QRegion(rect()) : QRegion(target));
 }
 
 bool SharedMemoryCanvas::ensureBands()
 {
-    const WId window = winId();
-    if (m_bands && m_bandsWindow == window)
+    QWidget *top = window();
+    const WId parent = top ? top->winId() : 0;
+    if (m_bands && m_bandsParent == parent)
         return true;
+    delete m_events;
+    m_events = nullptr;
     m_bands.reset();
-    m_bandsWindow = window;
+    m_bandsParent = parent;
     QString why;
-    m_bands = SharedBands::open(window, &why);
+    if (parent)
+        m_bands = SharedBands::open(parent, QRect(mapTo(top, QPoint(0, 0)), size()), &why);
     if (!m_bands) {
         if (m_failure != why)
             qWarning("velmora: the picture cannot be drawn through X shared memory: %s", qPrintable(why));
@@ -77,14 +75,48 @@ bool SharedMemoryCanvas::ensureBands()
         return false;
     }
     m_failure.clear();
+    m_events = new QSocketNotifier(m_bands->socket(), QSocketNotifier::Read, this);
+    connect(m_events, &QSocketNotifier::activated, this, &SharedMemoryCanvas::readEvents);
+    // Moves of an ancestor inside the window move us without a move event.
+    for (QWidget *w = parentWidget(); w && w != top; w = w->parentWidget()) {
+        if (std::find(m_ancestors.begin(), m_ancestors.end(), w) == m_ancestors.end()) {
+            w->installEventFilter(this);
+            m_ancestors.emplace_back(w);
+        }
+    }
+    placeWindow();
     return true;
+}
+
+void SharedMemoryCanvas::placeWindow()
+{
+    if (!m_bands)
+        return;
+    m_bands->setGeometry(QRect(mapTo(window(), QPoint(0, 0)), size()));
+    m_bands->setVisible(isVisible() && !size().isEmpty());
+}
+
+void SharedMemoryCanvas::readEvents()
+{
+    if (m_bands && m_bands->takeExposed())
+        update();
 }
 
 bool SharedMemoryCanvas::event(QEvent *event)
 {
-    // Qt made a new X window for us (a reparented or re-created top level).
-    if (event->type() == QEvent::WinIdChange)
-        m_bands.reset();
+    switch (event->type()) {
+    case QEvent::Show:
+        if (ensureBands())
+            placeWindow();
+        break;
+    case QEvent::Hide:
+    case QEvent::Move:
+    case QEvent::Resize:
+        placeWindow();
+        break;
+    default:
+        break;
+    }
     return QWidget::event(event);
 }
 
@@ -133,6 +165,11 @@ std::vector<SharedMemoryCanvas::Cover> SharedMemoryCanvas::coversAbove()
 
 bool SharedMemoryCanvas::eventFilter(QObject *watched, QEvent *event)
 {
+    if (std::find(m_ancestors.begin(), m_ancestors.end(), watched) != m_ancestors.end()) {
+        if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
+            placeWindow();
+        return QWidget::eventFilter(watched, event);
+    }
     switch (event->type()) {
     case QEvent::Paint:
         // A cover drew itself anew (into Qt's store, under our window): draw it here too.
@@ -156,12 +193,18 @@ bool SharedMemoryCanvas::eventFilter(QObject *watched, QEvent *event)
 
 void SharedMemoryCanvas::paintEvent(QPaintEvent *event)
 {
+    // Nothing through Qt's painter: the backing store under us stays untouched.
+    draw(event->region());
+}
+
+void SharedMemoryCanvas::draw(const QRegion &region)
+{
     const Shown shown = latest();
     if (!ensureBands())
         return;
     const QRect target = shown.frame.frame ? letterbox(shown.frame.displaySize, size()) : QRect();
     const std::vector<Cover> covers = coversAbove();
-    const QRegion wanted = event->region() & rect();
+    const QRegion wanted = region & rect();
 
     // What needs pixels of ours: the picture, the covers, the message.
     QRegion detailed;
