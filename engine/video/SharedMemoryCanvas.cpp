@@ -5,6 +5,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 
 extern "C" {
@@ -172,8 +173,11 @@ bool SharedMemoryCanvas::eventFilter(QObject *watched, QEvent *event)
     }
     switch (event->type()) {
     case QEvent::Paint:
-        // A cover drew itself anew (into Qt's store, under our window): draw it here too.
-        if (!m_rendering) {
+        // A cover drew itself anew (into Qt's store, under our window): draw
+        // it here too. Not when Qt painted us in the same pass (it does for
+        // covers that let what is beneath show through): we drew it then,
+        // and drawing again would make Qt paint it again, for ever.
+        if (!m_rendering && !m_paintedByQt) {
             if (auto *w = qobject_cast<QWidget *>(watched); w && w->isVisible())
                 update(QRect(w->mapTo(window(), QPoint(0, 0)) - mapTo(window(), QPoint(0, 0)), w->size()));
         }
@@ -195,6 +199,11 @@ void SharedMemoryCanvas::paintEvent(QPaintEvent *event)
 {
     // Nothing through Qt's painter: the backing store under us stays untouched.
     draw(event->region());
+    // Qt paints the covers over us next, in this same pass.
+    if (!m_paintedByQt) {
+        m_paintedByQt = true;
+        QTimer::singleShot(0, this, [this] { m_paintedByQt = false; });
+    }
 }
 
 void SharedMemoryCanvas::draw(const QRegion &region)

@@ -86,7 +86,8 @@ private:
     QString m_failure;
     QString m_message;
     std::vector<QPointer<QWidget>> m_watched;
-    bool m_rendering = false; // while covers paint into a band (their paint events are ours)
+    bool m_rendering = false;   // while covers paint into a band (their paint events are ours)
+    bool m_paintedByQt = false; // within a pass of Qt's painting that painted us
 };
 
 } // namespace velmora::video

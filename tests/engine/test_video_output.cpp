@@ -362,6 +362,13 @@ void TestVideoOutput::widgetsAboveThePictureAndMessages()
     QVERIFY2(greenPixels(shot, info->geometry()) > 50, "the label's text is not on the picture");
     QCOMPARE(greenPixels(shot, QRect(230, 20, 100, 40)), 0);
     QCOMPARE(QColor(shot.pixel(330, 230)), QColor(0, 0, 200));
+    if (auto *shm = dynamic_cast<SharedMemoryCanvas *>(canvas)) {
+        // Drawing the widgets above must not make them paint, and that draw again, for ever.
+        QTest::qWait(300);
+        const int before = shm->bandsPut();
+        QTest::qWait(500);
+        QVERIFY2(shm->bandsPut() - before <= 4, qPrintable(QStringLiteral("%1 bands drawn with nothing changing").arg(shm->bandsPut() - before)));
+    }
     QVERIFY(qRed(shot.pixel(150, 80)) > 220 && qBlue(shot.pixel(150, 80)) < 40); // the yellow bar beside
 
     // Changed and hidden while no new picture comes: the canvas follows.
