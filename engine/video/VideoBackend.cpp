@@ -110,7 +110,9 @@ BackendChoice chooseBackend()
     BackendChoice choice = chooseForProcess();
     if (choice.backend == VideoBackend::Software) {
         QString why;
-        if (SharedBands::available(&why)) {
+        if (qEnvironmentVariable("VELMORA_VIDEO_SHM") == QLatin1String("0")) {
+            choice.reason += QStringLiteral(", drawn through Qt (VELMORA_VIDEO_SHM=0)");
+        } else if (SharedBands::available(&why)) {
             choice.backend = VideoBackend::SharedMemory;
             choice.reason += QStringLiteral(", drawn through X shared memory");
         } else {

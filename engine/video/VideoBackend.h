@@ -8,6 +8,8 @@
 // Without a render node (/dev/dri/renderD*) there is no graphics processor
 // and no OpenGL context is even tried: the probe alone would map a software
 // renderer's driver, some 50 MB, into the process.
+// VELMORA_VIDEO_SHM=0 keeps a software choice drawing through Qt instead
+// of X shared memory (to compare, or where the X window misbehaves).
 // VELMORA_VIDEO_OUTPUT overrides the choice: "software" always takes the
 // software canvas, "gl" takes OpenGL whenever a context can be made, even on
 // a software renderer (that is how its pictures are checked on machines

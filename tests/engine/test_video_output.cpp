@@ -104,6 +104,7 @@ private slots:
     void softwareCanvasLeavesWidgetsAboveAlone();
     void bandsAreRowsOfTheWholePicture();
     void sharedMemoryMatchesQtDrawing();
+    void sharedMemoryWindowFollowsTheWidget();
     void widgetsAboveThePictureAndMessages_data();
     void widgetsAboveThePictureAndMessages();
     void pointerMappingAndSkippedPictures();
@@ -298,6 +299,53 @@ void TestVideoOutput::sharedMemoryMatchesQtDrawing()
     QCOMPARE(QColor(a.pixel(399, 100)), QColor(Qt::black));
     QVERIFY(qGray(a.pixel(shown.center().x(), int(shown.top() + shown.height() * 0.84))) > 240); // the subtitle
     QCOMPARE(shm->currentImage().size(), shown.size());
+}
+
+// The shared-memory canvas's X window goes where its widget goes (also
+// when only an ancestor moves), goes away with it, and draws again by
+// itself after its pixels were lost (the window hidden and shown again).
+void TestVideoOutput::sharedMemoryWindowFollowsTheWidget()
+{
+    if (!SharedBands::available())
+        QSKIP("no X display with shared memory here");
+    QWidget window;
+    window.resize(500, 300);
+    QPalette grey = window.palette();
+    grey.setColor(QPalette::Window, QColor(64, 64, 64));
+    window.setPalette(grey);
+    window.setAutoFillBackground(true);
+    auto *holder = new QWidget(&window);
+    holder->setGeometry(0, 0, 200, 150);
+    auto *surface = new VideoSurface(holder, VideoBackend::SharedMemory);
+    surface->setGeometry(0, 0, 200, 150);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const SharedFrame frame = testFrame();
+    surface->presentFrame(pictureOf(frame), {});
+    QTRY_VERIFY_WITH_TIMEOUT(surface->canvas()->paintedFrames() >= 1, 3000);
+    const auto grab = [&] {
+        QTest::qWait(150);
+        return window.screen()->grabWindow(window.winId()).toImage();
+    };
+    // The yellow bar of the 200x150 picture is around (75, 25) of it.
+    const auto yellowAt = [](const QImage &image, QPoint p) {
+        const QRgb c = image.pixel(p);
+        return qRed(c) > 220 && qGreen(c) > 200 && qBlue(c) < 40;
+    };
+    QVERIFY(yellowAt(grab(), QPoint(75, 25)));
+
+    holder->move(280, 140);
+    QTRY_VERIFY_WITH_TIMEOUT(yellowAt(grab(), QPoint(280 + 75, 140 + 25)), 3000);
+    QCOMPARE(QColor(grab().pixel(75, 25)), QColor(64, 64, 64));
+
+    window.hide();
+    QTest::qWait(100);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY_WITH_TIMEOUT(yellowAt(grab(), QPoint(280 + 75, 140 + 25)), 3000);
+
+    surface->hide();
+    QTRY_COMPARE_WITH_TIMEOUT(QColor(grab().pixel(280 + 75, 140 + 25)), QColor(64, 64, 64), 3000);
 }
 
 void TestVideoOutput::widgetsAboveThePictureAndMessages_data()
