@@ -60,8 +60,9 @@ bool SharedMemoryCanvas::ensureBands()
 {
     QWidget *top = window();
     const WId parent = top ? top->winId() : 0;
-    if (m_bands && m_bandsParent == parent)
-        return true;
+    // Tried once per window: a failure is not tried again picture after picture.
+    if (m_bandsParent == parent && (m_bands || !m_failure.isEmpty()))
+        return m_bands != nullptr;
     delete m_events;
     m_events = nullptr;
     m_bands.reset();
@@ -70,6 +71,8 @@ bool SharedMemoryCanvas::ensureBands()
     if (parent)
         m_bands = SharedBands::open(parent, QRect(mapTo(top, QPoint(0, 0)), size()), &why);
     if (!m_bands) {
+        if (why.isEmpty())
+            why = QStringLiteral("the widget has no window");
         if (m_failure != why)
             qWarning("velmora: the picture cannot be drawn through X shared memory: %s", qPrintable(why));
         m_failure = why;
@@ -274,7 +277,8 @@ void SharedMemoryCanvas::draw(const QRegion &region)
                 continue;
             // As Qt draws it over us: the widget and its children, without
             // a background unless the widget fills its own.
-            c.widget->render(&painter, c.rect.topLeft(), QRegion(part.translated(-c.rect.topLeft())),
+            // (render() puts the region's top left at the offset given.)
+            c.widget->render(&painter, part.topLeft(), QRegion(part.translated(-c.rect.topLeft())),
                              QWidget::DrawChildren);
         }
         m_rendering = false;
@@ -282,6 +286,10 @@ void SharedMemoryCanvas::draw(const QRegion &region)
         m_bands->put(QRect(QPoint(0, 0), span.size()), span.topLeft());
     }
     m_bands->flush();
+    // An exposure read while waiting for the server (the socket will not
+    // say so again): what it lost is drawn at the next pass.
+    if (m_bands->takeExposed())
+        update();
 }
 
 QImage SharedMemoryCanvas::shownImage()

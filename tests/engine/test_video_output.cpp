@@ -263,8 +263,8 @@ void TestVideoOutput::bandsAreRowsOfTheWholePicture()
     }
 }
 
-// Through X shared memory and through Qt, the same picture and subtitle
-// look the same on screen, bars included.
+// Through X shared memory and through Qt, the same picture, subtitle and
+// widgets above look the same on screen, bars included.
 void TestVideoOutput::sharedMemoryMatchesQtDrawing()
 {
     if (!SharedBands::available())
@@ -276,6 +276,15 @@ void TestVideoOutput::sharedMemoryMatchesQtDrawing()
     QCOMPARE(shm->canvasKind(), QStringLiteral("software-shm"));
     shm->setGeometry(0, 0, 400, 200);
     qt->setGeometry(410, 0, 400, 200);
+    // Over each, a box of two lines of text across the boundary of two bands.
+    for (const int x : {0, 410}) {
+        auto *box = new QWidget(&window);
+        box->setGeometry(x + 20, SharedBands::BandRows - 30, 200, 60);
+        for (int line = 0; line < 2; ++line) {
+            auto *label = new QLabel(QStringLiteral("Chapter: 0%1/12").arg(line + 1), box);
+            label->setGeometry(0, line * 30, 200, 30);
+        }
+    }
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const SharedFrame frame = testFrame();
