@@ -286,6 +286,9 @@ bool SharedBands::allocate(Buffer &buffer, int width)
     }
     buffer.segment.shmaddr = image->data = static_cast<char *>(address);
     buffer.segment.readOnly = False;
+    // Errors of earlier requests (a window gone, say) arrive first, so that
+    // only the attach's own can tell it failed.
+    XSync(d, False);
     const int before = errorCount();
     const bool attached = XShmAttach(d, &buffer.segment) && (XSync(d, False), errorCount() == before);
     // Marked for removal now: it goes away with its last user, even if we crash.

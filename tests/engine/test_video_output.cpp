@@ -12,6 +12,7 @@
 #include "engine/video/VideoSurface.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPainter>
 #include <QScreen>
@@ -105,6 +106,7 @@ private slots:
     void bandsAreRowsOfTheWholePicture();
     void sharedMemoryMatchesQtDrawing();
     void sharedMemoryWindowFollowsTheWidget();
+    void sharedBandsRefuseAndNeverHang();
     void widgetsAboveThePictureAndMessages_data();
     void widgetsAboveThePictureAndMessages();
     void pointerMappingAndSkippedPictures();
@@ -355,6 +357,37 @@ void TestVideoOutput::sharedMemoryWindowFollowsTheWidget()
 
     surface->hide();
     QTRY_COMPARE_WITH_TIMEOUT(QColor(grab().pixel(280 + 75, 140 + 25)), QColor(64, 64, 64), 3000);
+}
+
+// A window that is not there is refused with a reason; one that goes away
+// under the bands costs each band a bounded wait, never a hang.
+void TestVideoOutput::sharedBandsRefuseAndNeverHang()
+{
+    if (!SharedBands::available())
+        QSKIP("no X display with shared memory here");
+    QString why;
+    QVERIFY(!SharedBands::open(0x7ffffff0, QRect(0, 0, 10, 10), &why));
+    QVERIFY2(!why.isEmpty(), "no reason given");
+
+    auto *host = new QWidget;
+    host->resize(200, 100);
+    host->show();
+    QVERIFY(QTest::qWaitForWindowExposed(host));
+    auto bands = SharedBands::open(host->winId(), QRect(0, 0, 200, 100), &why);
+    QVERIFY2(bands, qPrintable(why));
+    bands->setVisible(true);
+    delete host; // the parent window, and ours with it, are gone
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 6; ++i) {
+        QImage band = bands->band(200, SharedBands::BandRows);
+        QVERIFY(!band.isNull());
+        band.fill(Qt::red);
+        bands->put(band.rect(), QPoint(0, 0));
+        bands->fillBlack(QRect(0, 0, 10, 10));
+    }
+    bands.reset();
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
 }
 
 void TestVideoOutput::widgetsAboveThePictureAndMessages_data()
