@@ -226,12 +226,11 @@ void PlaybackEngine::stopPipeline()
         return;
     m_pipeline->stop();
     if (m_pipeline->abandoned()) {
-        // Its navigation thread spins inside libdvdnav and may still use
-        // both: they are left alive on purpose (a leak, not a crash or a hang).
-        qCWarning(lcEngine, "the disc does not answer; its navigator is left behind");
-        (void)m_pipeline.release();
-        (void)m_overlay.release();
-        (void)m_navigator.release();
+        // Its navigation thread is still inside libdvdnav and may use all
+        // three: it destroys them once it comes back, and the disc's files
+        // close then (the next Play opens the source afresh).
+        qCWarning(lcEngine, "the disc does not answer; its navigator is released when it comes back");
+        core::PlaybackPipeline::leaveBehind({std::move(m_pipeline), std::move(m_overlay), std::move(m_navigator)});
         m_navigatorUsed = false;
         m_state = State::Closed;
         if (m_surface)
@@ -261,7 +260,8 @@ void PlaybackEngine::checkNavigator()
         return;
     // The source is let go so the drive can be ejected; the next Play opens
     // it again. A navigator still inside libdvdnav when stop() gives up
-    // cannot be closed under its thread: it is left behind (stopPipeline).
+    // cannot be closed under its thread: that thread closes it when the
+    // library lets it out (stopPipeline).
     closeSource();
     if (m_surface)
         m_surface->showMessage(QStringLiteral("The disc does not answer"));

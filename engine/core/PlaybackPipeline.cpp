@@ -48,8 +48,37 @@ void PlaybackPipeline::start()
     m_videoThread = std::thread([this] { videoLoop(); });
     m_navThread = std::thread([this] {
         navLoop();
-        m_navExited = true;
+        std::unique_ptr<LeftBehind> leftovers;
+        {
+            std::lock_guard lock(m_stateMutex);
+            m_navExited = true;
+            leftovers = std::move(m_leftBehind);
+        }
+        // Past the lock the owner may destroy the pipeline at any time (or
+        // it was handed to us): nothing of it is touched from here on.
+        if (leftovers)
+            destroy(*leftovers);
     });
+}
+
+void PlaybackPipeline::leaveBehind(LeftBehind leftovers)
+{
+    if (PlaybackPipeline *pipeline = leftovers.pipeline.get(); pipeline && pipeline->m_abandoned) {
+        std::lock_guard lock(pipeline->m_stateMutex);
+        if (!pipeline->m_navExited.load()) {
+            pipeline->m_leftBehind = std::make_unique<LeftBehind>(std::move(leftovers));
+            return;
+        }
+    }
+    // Stopped for good, or the thread came back and ended between stop() and now.
+    destroy(leftovers);
+}
+
+void PlaybackPipeline::destroy(LeftBehind &leftovers)
+{
+    leftovers.pipeline.reset();
+    leftovers.overlay.reset();
+    leftovers.navigator.reset();
 }
 
 std::int64_t PlaybackPipeline::navigatorBusyMs() const
@@ -81,7 +110,7 @@ void PlaybackPipeline::stop()
     } else {
         // Inside libdvdnav (a disc it loops on, a read that does not come
         // back): nothing can stop it. Let it go rather than hang the caller;
-        // the owner keeps what it uses alive.
+        // what it uses stays alive until it comes back (leaveBehind()).
         qCWarning(lcPipeline, "the navigator does not answer; leaving its thread behind");
         m_letGo = true;
         m_navThread.detach();

@@ -38,7 +38,9 @@
 // control functions.
 //
 // Ownership: borrows the navigator, the video output, the audio player and
-// the overlay; they must outlive the pipeline (stop() is enough).
+// the overlay; they must outlive the pipeline (stop() is enough). A pipeline
+// whose navigation thread stop() had to let go is handed, with the navigator
+// and the overlay, to that thread (leaveBehind()).
 
 #include "engine/core/BoundedQueue.h"
 #include "engine/core/CommandQueue.h"
@@ -131,14 +133,31 @@ public:
     // EngineError(NoDecoder) when the MPEG-2 decoder is missing.
     void start();
     // Joins every thread (within about 50 ms). Idempotent. Should the
-    // navigation thread be stuck inside libdvdnav (a disc whose program jumps
-    // in a circle without playing anything spins inside the library, which
-    // we cannot interrupt), it is let go after NavigatorAnswerMs and
-    // abandoned() turns true: the pipeline and the navigator must then never
-    // be destroyed (the owner leaks them on purpose).
+    // navigation thread be stuck inside libdvdnav (a read a failing drive
+    // retries for seconds; a disc whose program jumps in a circle without
+    // playing anything spins inside the library), which we cannot
+    // interrupt, it is let go after NavigatorAnswerMs and abandoned() turns
+    // true: the owner must then not destroy the pipeline, the navigator or
+    // the overlay itself, but hand them to leaveBehind().
     void stop();
     bool isRunning() const { return m_running; }
     bool abandoned() const { return m_abandoned; }
+
+    // What a navigation thread that was let go may still use.
+    struct LeftBehind
+    {
+        std::unique_ptr<PlaybackPipeline> pipeline;
+        std::unique_ptr<PictureOverlay> overlay;
+        std::unique_ptr<nav::DvdNavigator> navigator;
+    };
+    // Control thread, after stop(): destroys the pipeline, then the overlay,
+    // then the navigator (closing the disc's files). When the pipeline was
+    // abandoned, its navigation thread does that as its very last act, as
+    // soon as its libdvdnav call comes back; when that thread has ended
+    // already, it is done at once, on the caller's thread. Never waits. A
+    // libdvdnav call that never comes back keeps them for good (a leak, not
+    // a crash or a hang).
+    static void leaveBehind(LeftBehind leftovers);
     // Any thread: how long the navigator has been inside one libdvdnav call
     // (0 when not in one). Seconds mean a disc the library loops on.
     std::int64_t navigatorBusyMs() const;
@@ -312,6 +331,8 @@ private:
 
     // Any thread.
     void report(PipelineEvent event);
+    // The pipeline first (it borrows the others), then the overlay, then the navigator.
+    static void destroy(LeftBehind &leftovers);
 
     nav::DvdNavigator &m_navigator;
     video::VideoOutput *m_video;
@@ -353,6 +374,9 @@ private:
     ShownPosition m_shown;
     NavPosition m_navPosition;        // published by the navigation thread
     NavPosition m_foreseen;           // where the jumps posted for the current serial lead
+    // Handed over by leaveBehind() while the navigation thread was still out;
+    // it takes them as it ends (after it set m_navExited, under this lock).
+    std::unique_ptr<LeftBehind> m_leftBehind;
 
     std::atomic<bool> m_paused{false};
     std::atomic<int> m_audioChoice{-1};       // logical audio stream chosen by the user, -1 none
@@ -368,7 +392,7 @@ private:
     std::atomic<int> m_syncWithin{0};
     bool m_running = false;           // control thread only
     bool m_abandoned = false;         // control thread only
-    std::atomic<bool> m_navExited{false};
+    std::atomic<bool> m_navExited{false}; // set under m_stateMutex: the navigation thread is done with us
     std::atomic<bool> m_letGo{false}; // the navigation thread was abandoned: it touches nothing more
     std::atomic<std::int64_t> m_navCallSince{0}; // steady-clock ms when the current libdvdnav call began, 0 none
     std::thread m_navThread;

@@ -88,6 +88,8 @@ void PlaybackPipeline::scanStep(NavState &s)
         return;
     }
     std::lock_guard lock(m_stateMutex);
+    if (m_stopRequested)
+        return;
     flushLocked(-1, s.speed);
 }
 
@@ -95,6 +97,10 @@ void PlaybackPipeline::endScan(std::int64_t target90k)
 {
     m_scanPlan.reset();
     std::lock_guard lock(m_stateMutex);
+    // A search that came back after stop(): the sound player may already
+    // follow another pipeline's serials (or be gone), so no flush reaches it.
+    if (m_stopRequested)
+        return;
     flushLocked(target90k >= 0 ? target90k : -1);
     if (target90k >= 0) {
         // Runs next, before anything is read under the new serial.
