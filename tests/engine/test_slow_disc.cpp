@@ -6,7 +6,8 @@
 // A timer ticking every 10 ms on the UI thread records the longest gap
 // between two ticks: the longest time the UI thread was kept from its
 // events while the disc opened and while the menu was worked (less the time
-// it only waited for a CPU; see StallMeter).
+// it only waited for a CPU; see StallMeter). The last case makes one read
+// take seconds and stops playback in the middle of it.
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
@@ -19,6 +20,7 @@ extern "C" {
 
 #include <QtTest>
 #include <cstring>
+#include <dlfcn.h>
 
 #include <QElapsedTimer>
 #include <QMouseEvent>
@@ -91,6 +93,26 @@ private:
     qint64 m_raw = 0;
     qint64 m_largestAt = 0;
 };
+
+// The shim's own controls (see SlowSourceShim.c).
+template <class Function>
+Function shimFunction(const char *name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
+}
+
+// Descriptors this process holds open on the disc's .VOB files.
+int openVobFiles()
+{
+    int count = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = QFile::symLinkTarget(fds.filePath(fd));
+        if (target.startsWith(discA()) && target.endsWith(QLatin1String(".VOB"), Qt::CaseInsensitive))
+            ++count;
+    }
+    return count;
+}
 
 void movePointer(QWidget *surface, QPoint at)
 {
@@ -209,6 +231,55 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(reported, QStringLiteral("The disc does not answer"));
         QCOMPARE(handled, 2);
+    }
+
+    void aStopDuringALongReadReleasesTheDiscWhenTheReadReturns()
+    {
+        const auto setDelay = shimFunction<void (*)(long, long)>("velmora_shim_delay");
+        const auto sleepingReads = shimFunction<int (*)()>("velmora_shim_sleeping");
+        QVERIFY(setDelay && sleepingReads);
+        const auto restoreDelay = qScopeGuard([&] {
+            setDelay(qEnvironmentVariableIntValue("VELMORA_SHIM_DELAY_EVERY"),
+                     qEnvironmentVariableIntValue("VELMORA_SHIM_DELAY_MS"));
+        });
+        QWidget host;
+        host.resize(720, 576);
+        host.show();
+        auto *engine = new PlaybackEngine(&host);
+        engine->Move(0, 0, 720, 576);
+        int pictures = 0;
+        QObject::connect(static_cast<video::VideoSurface *>(engine->surface()), &video::VideoSurface::pictureShown,
+                         [&] { ++pictures; });
+        engine->setDVDDirectory(discA());
+        engine->Play();
+        QTRY_VERIFY_WITH_TIMEOUT(pictures > 0, 30000);
+        QVERIFY(openVobFiles() > 0);
+
+        // A drive retrying a bad sector: every read now takes 2.5 s.
+        setDelay(1, 2500);
+        QTRY_VERIFY_WITH_TIMEOUT(sleepingReads() > 0, 10000);
+        QElapsedTimer clock;
+        clock.start();
+        engine->Stop();
+        const qint64 stopMs = clock.elapsed();
+        const bool stillReading = sleepingReads() > 0;
+        setDelay(0, 0);
+        qInfo("Stop returned after %lld ms", stopMs);
+        QVERIFY2(stopMs < 1000, qPrintable(QStringLiteral("Stop took %1 ms").arg(stopMs)));
+        QVERIFY2(stillReading, "the read was over before Stop returned: nothing was left behind");
+        QVERIFY(!engine->isPlaying());
+
+        // Once the read is back, the navigator it was left in lets go of the disc's files.
+        QElapsedTimer released;
+        released.start();
+        QTRY_COMPARE_WITH_TIMEOUT(openVobFiles(), 0, 6000);
+        qInfo("the disc's files were closed %lld ms after Stop returned", released.elapsed() + stopMs);
+
+        pictures = 0;
+        engine->Play();
+        QTRY_VERIFY_WITH_TIMEOUT(pictures > 0, 30000);
+        QVERIFY(engine->isPlaying());
+        engine->Stop();
     }
 };
 

@@ -23,6 +23,8 @@
  * A test program that preloads the shim may change the failing file and
  * sectors while it runs: velmora_shim_fail() (look it up with dlsym). The
  * name counts for files opened afterwards, the sectors for every read after.
+ * Likewise velmora_shim_delay() changes the delay settings for the reads
+ * after, and velmora_shim_sleeping() tells how many reads sleep right now.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -46,8 +48,9 @@ static atomic_uchar g_kind[MaxFds];
 static atomic_long g_reads;
 static pthread_once_t g_once = PTHREAD_ONCE_INIT;
 
-static long g_every;
-static long g_delayMs;
+static atomic_long g_every;
+static atomic_long g_delayMs;
+static atomic_int g_sleeping;
 static const char *g_suffix = ".VOB";
 static pthread_mutex_t g_nameLock = PTHREAD_MUTEX_INITIALIZER;
 static char g_failName[256]; /* guarded by g_nameLock; empty: none */
@@ -75,9 +78,9 @@ static void setup(void)
     real_pread64 = dlsym(RTLD_NEXT, "pread64");
     const char *v;
     if ((v = getenv("VELMORA_SHIM_DELAY_EVERY")))
-        g_every = atol(v);
+        atomic_store(&g_every, atol(v));
     if ((v = getenv("VELMORA_SHIM_DELAY_MS")))
-        g_delayMs = atol(v);
+        atomic_store(&g_delayMs, atol(v));
     if ((v = getenv("VELMORA_SHIM_SUFFIX")) && *v)
         g_suffix = v;
     if ((v = getenv("VELMORA_SHIM_FAIL_FILE")) && *v)
@@ -99,6 +102,18 @@ void velmora_shim_fail(const char *name, long long first, long long last)
     pthread_mutex_unlock(&g_nameLock);
     atomic_store(&g_failFirst, name ? first : -1);
     atomic_store(&g_failLast, name ? last : -1);
+}
+
+void velmora_shim_delay(long every, long ms)
+{
+    init();
+    atomic_store(&g_every, every);
+    atomic_store(&g_delayMs, ms);
+}
+
+int velmora_shim_sleeping(void)
+{
+    return atomic_load(&g_sleeping);
 }
 
 static int endsWith(const char *name, const char *suffix)
@@ -141,11 +156,15 @@ static int before(int fd, long long offset, size_t count)
             return -1;
         }
     }
-    if ((kind & Slow) && g_every > 0 && g_delayMs > 0) {
-        if ((atomic_fetch_add(&g_reads, 1) + 1) % g_every == 0) {
-            struct timespec t = {g_delayMs / 1000, (g_delayMs % 1000) * 1000000L};
+    const long every = atomic_load(&g_every);
+    const long delayMs = atomic_load(&g_delayMs);
+    if ((kind & Slow) && every > 0 && delayMs > 0) {
+        if ((atomic_fetch_add(&g_reads, 1) + 1) % every == 0) {
+            struct timespec t = {delayMs / 1000, (delayMs % 1000) * 1000000L};
+            atomic_fetch_add(&g_sleeping, 1);
             while (nanosleep(&t, &t) != 0 && errno == EINTR) {
             }
+            atomic_fetch_sub(&g_sleeping, 1);
         }
     }
     return 0;
