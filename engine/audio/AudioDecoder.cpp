@@ -93,6 +93,50 @@ struct InputShape
     }
 };
 
+// The length of the MPEG audio frame whose header starts at p (4 bytes
+// readable), 0 when p holds no header.
+int mpegAudioFrameLength(const std::uint8_t *p)
+{
+    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
+        return 0;
+    const int version = (p[1] >> 3) & 3; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+    const int layer = 4 - ((p[1] >> 1) & 3); // 1, 2, 3; 4: reserved
+    const int bitrateIndex = p[2] >> 4;
+    const int rateIndex = (p[2] >> 2) & 3;
+    if (version == 1 || layer == 4 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
+        return 0;
+    static constexpr int Kbps[2][3][15] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    static constexpr int Rates[3] = {44100, 48000, 32000};
+    const bool mpeg1 = version == 3;
+    const int rate = Rates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+    const int bitrate = Kbps[mpeg1 ? 0 : 1][layer - 1][bitrateIndex] * 1000;
+    const int padding = (p[2] >> 1) & 1;
+    if (layer == 1)
+        return (12 * bitrate / rate + padding) * 4;
+    return (layer == 3 && !mpeg1 ? 72 : 144) * bitrate / rate + padding;
+}
+
+// Where the first whole MPEG audio frame begins in data: a header followed,
+// one frame later, by another (or by the end of the data). -1 when none.
+std::int64_t firstMpegAudioFrame(const std::uint8_t *data, std::size_t size)
+{
+    for (std::size_t at = 0; at + 4 <= size; ++at) {
+        const int length = mpegAudioFrameLength(data + at);
+        if (length <= 0)
+            continue;
+        const std::size_t next = at + std::size_t(length);
+        if (next + 4 > size || mpegAudioFrameLength(data + next) > 0)
+            return std::int64_t(at);
+    }
+    return -1;
+}
+
 } // namespace
 
 struct AudioDecoder::Impl
@@ -305,12 +349,19 @@ void AudioDecoder::decode(const AudioPacket &packet, std::vector<AudioChunk> &ou
 
     const std::uint8_t *begin = packet.data;
     std::size_t size = packet.size;
-    if (!d.synced && packet.frameOffset != UnknownFrameOffset) {
+    std::int64_t frameOffset = packet.frameOffset;
+    // MPEG audio packets carry no pointer to their first frame: find it.
+    if (!d.synced && frameOffset == UnknownFrameOffset && d.codec->id == AV_CODEC_ID_MP2) {
+        frameOffset = firstMpegAudioFrame(begin, size);
+        if (frameOffset < 0)
+            return; // no frame starts in this packet
+    }
+    if (!d.synced && frameOffset != UnknownFrameOffset) {
         // After a jump the first packet mostly begins inside a frame. The
-        // AC-3 parser would take a sync word in that frame's data for a
-        // header and hand the decoder garbage ("invalid coupling range"):
-        // start where the disc says the first whole frame begins.
-        const std::size_t skip = std::min<std::size_t>(std::size_t(std::max<std::int64_t>(packet.frameOffset, 0)), size);
+        // parser would take a sync word in that frame's data for a header
+        // and hand the decoder garbage (AC-3: "invalid coupling range", MPEG
+        // audio: "Header missing"): start where the first whole frame begins.
+        const std::size_t skip = std::min<std::size_t>(std::size_t(std::max<std::int64_t>(frameOffset, 0)), size);
         begin += skip;
         size -= skip;
         if (size == 0)
