@@ -1,5 +1,7 @@
 #include "PictureCanvas.h"
 
+#include "FrameScaler.h"
+
 #include <QPainter>
 #include <QWidget>
 #include <algorithm>
@@ -114,6 +116,23 @@ int PictureCanvas::paintedFrames() const
 {
     std::lock_guard lock(m_mutex);
     return m_painted;
+}
+
+QImage PictureCanvas::scaledShown(FrameScaler &scaler, const QSize &area) const
+{
+    const Shown shown = peek();
+    if (!shown.frame.frame)
+        return {};
+    const QRect target = letterbox(shown.frame.displaySize, area);
+    if (target.isEmpty())
+        return {};
+    QImage image(target.size(), QImage::Format_RGB32);
+    if (image.isNull()
+        || !scaler.scaleInto(shown.frame.frame.get(), target.size(), image.bits(), int(image.bytesPerLine())))
+        return {};
+    QPainter painter(&image);
+    drawOverlay(painter, shown.overlay, shown.overlayBand, image.rect());
+    return image;
 }
 
 } // namespace velmora::video

@@ -25,6 +25,10 @@ class QPainter;
 class QWidget;
 
 namespace velmora::video {
+class FrameScaler;
+}
+
+namespace velmora::video {
 
 class PictureCanvas
 {
@@ -64,6 +68,9 @@ protected:
     Shown latest();
     // UI thread: the latest picture, without counting it.
     Shown peek() const;
+    // UI thread: the latest picture scaled by scaler to its letterbox within
+    // area, its overlay drawn over it (shownImage() of the software canvases).
+    QImage scaledShown(FrameScaler &scaler, const QSize &area) const;
 
 private:
     // Video thread only: the layer being drawn (swapped into m_shown).

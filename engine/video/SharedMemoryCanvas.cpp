@@ -294,19 +294,7 @@ void SharedMemoryCanvas::draw(const QRegion &region)
 
 QImage SharedMemoryCanvas::shownImage()
 {
-    const Shown shown = peek();
-    if (!shown.frame.frame)
-        return {};
-    const QRect target = letterbox(shown.frame.displaySize, size());
-    if (target.isEmpty())
-        return {};
-    QImage image(target.size(), QImage::Format_RGB32);
-    if (image.isNull()
-        || !m_scaler.scaleInto(shown.frame.frame.get(), target.size(), image.bits(), int(image.bytesPerLine())))
-        return {};
-    QPainter painter(&image);
-    drawOverlay(painter, shown.overlay, shown.overlayBand, image.rect());
-    return image;
+    return scaledShown(m_scaler, size());
 }
 
 } // namespace velmora::video

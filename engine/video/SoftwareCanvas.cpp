@@ -90,19 +90,7 @@ void SoftwareCanvas::paintEvent(QPaintEvent *)
 
 QImage SoftwareCanvas::shownImage()
 {
-    const Shown shown = peek();
-    if (!shown.frame.frame)
-        return {};
-    const QRect target = letterbox(shown.frame.displaySize, size());
-    if (target.isEmpty())
-        return {};
-    QImage image(target.size(), QImage::Format_RGB32);
-    if (image.isNull() || !m_scaler.scaleInto(shown.frame.frame.get(), target.size(), image.bits(),
-                                              int(image.bytesPerLine())))
-        return {};
-    QPainter painter(&image);
-    drawOverlay(painter, shown.overlay, shown.overlayBand, image.rect());
-    return image;
+    return scaledShown(m_scaler, size());
 }
 
 } // namespace velmora::video
