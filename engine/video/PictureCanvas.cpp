@@ -71,17 +71,20 @@ void PictureCanvas::takeFrame(const VideoFrame &frame, const OverlayPainter &ove
             }
         }
     }
-    std::lock_guard lock(m_mutex);
-    if (m_unpainted)
-        ++m_skipped;
-    m_unpainted = true;
-    m_shown.frame = frame;
-    std::swap(m_shown.overlay, layer); // layer: the one shown before
-    m_shown.overlayBand = band;
-    // The next overlay is drawn on the layer shown before (double buffering);
-    // should the UI thread still hold it, drawing on it makes a copy first.
-    if (!m_shown.overlay.isNull() && !layer.isNull() && layer.size() == m_work.size())
-        m_work = std::move(layer);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_unpainted)
+            ++m_skipped;
+        m_unpainted = true;
+        m_shown.frame = frame;
+        std::swap(m_shown.overlay, layer); // layer: the one shown before
+        m_shown.overlayBand = band;
+        // The next overlay is drawn on the layer shown before (double buffering);
+        // should the painter still hold it, drawing on it makes a copy first.
+        if (!m_shown.overlay.isNull() && !layer.isNull() && layer.size() == m_work.size())
+            m_work = std::move(layer);
+    }
+    pictureTaken();
 }
 
 void PictureCanvas::dropFrame()

@@ -12,8 +12,9 @@
 // paints, once per picture shown.
 //
 // Threads: takeFrame() on the video thread; everything else on the UI
-// thread. m_mutex is held only to swap references, never while converting,
-// so the UI thread never waits on the video thread's work.
+// thread, unless a canvas says otherwise. m_mutex is held only to swap
+// references, never while converting, so the UI thread never waits on the
+// video thread's work.
 
 #include "engine/video/VideoOutput.h"
 
@@ -57,14 +58,19 @@ public:
     int skippedFrames() const;
     int paintedFrames() const;
 
-protected:
+    // A picture as handed over.
     struct Shown
     {
         VideoFrame frame;    // null frame: nothing to show
         QImage overlay;      // ARGB32 premultiplied, the whole picture; null when nothing is drawn over it
         QRect overlayBand;   // the rows of overlay that hold anything (the rest is transparent)
     };
-    // UI thread, while painting: the latest picture; counts it as painted.
+
+protected:
+    // Video thread: a picture was just taken (takeFrame() is done with it).
+    virtual void pictureTaken() {}
+    // While painting (the UI thread, or a canvas's own painting thread): the
+    // latest picture; counts it as painted.
     Shown latest();
     // UI thread: the latest picture, without counting it.
     Shown peek() const;

@@ -25,7 +25,8 @@ constexpr int CompletionWaitMs = 100;
 // X errors on our own connections are counted here and otherwise ignored;
 // errors on any other connection go on to the handler that was there before.
 // Xlib has one handler per process; it runs on the thread that made the
-// failing request, which for our connections is the UI thread.
+// failing request (for our connections the UI thread while opening, the
+// painter's thread after that), hence the mutex.
 std::mutex g_errorMutex;
 int (*g_previousHandler)(Display *, XErrorEvent *) = nullptr;
 bool g_handlerInstalled = false;

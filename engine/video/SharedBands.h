@@ -19,7 +19,8 @@
 // MIT-SHM and 32-bit true-colour pixels laid out as QImage::Format_RGB32
 // are served: open() says no for anything else.
 //
-// Threads: one thread at a time (the UI thread).
+// Threads: one thread at a time (opened on the UI thread, then handed to
+// the thread that draws); available() on the UI thread.
 
 #include <QImage>
 #include <QRect>

@@ -1,10 +1,10 @@
 #include "SharedMemoryCanvas.h"
 
+#include "engine/video/BandPainter.h"
 #include "engine/video/SharedBands.h"
 
-#include <QPaintEvent>
+#include <QEvent>
 #include <QPainter>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 
@@ -29,48 +29,49 @@ SharedMemoryCanvas::SharedMemoryCanvas(QWidget *parent) : QWidget(parent)
     // Input belongs to the surface underneath.
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
+    m_painter = std::make_unique<BandPainter>([this] { return latest(); });
 }
 
-SharedMemoryCanvas::~SharedMemoryCanvas() = default;
+SharedMemoryCanvas::~SharedMemoryCanvas()
+{
+    // Before anything it reads goes.
+    m_painter.reset();
+}
 
 int SharedMemoryCanvas::bandsPut() const
 {
-    return m_bands ? m_bands->bandsPut() : 0;
+    return m_painter->bandsPut();
 }
 
 void SharedMemoryCanvas::setMessage(const QString &text)
 {
     m_message = text;
-    update();
+    // The surface dropped its picture first: black all over.
+    m_painter->redraw(rect());
+    scheduleLayers();
 }
 
-void SharedMemoryCanvas::pictureChanged()
+void SharedMemoryCanvas::pictureTaken()
 {
-    // Drawn now rather than at Qt's next update pass (a timer and another
-    // trip through the event loop later, and a flush of the backing store
-    // under us). The bars stay as they are.
-    if (!isVisible())
-        return;
-    const Shown shown = peek();
-    const QRect target = shown.frame.frame ? letterbox(shown.frame.displaySize, size()) : QRect();
-    draw(target.isEmpty() ? QRegion(rect()) : QRegion(target));
+    m_painter->pictureTaken();
 }
 
 bool SharedMemoryCanvas::ensureBands()
 {
     QWidget *top = window();
     const WId parent = top ? top->winId() : 0;
-    // Tried once per window: a failure is not tried again picture after picture.
-    if (m_bandsParent == parent && (m_bands || !m_failure.isEmpty()))
-        return m_bands != nullptr;
-    delete m_events;
-    m_events = nullptr;
-    m_bands.reset();
+    // Tried once per window: a failure is not tried again and again.
+    if (m_bandsParent == parent && (m_hasBands || !m_failure.isEmpty()))
+        return m_hasBands;
     m_bandsParent = parent;
     QString why;
+    std::unique_ptr<SharedBands> bands;
     if (parent)
-        m_bands = SharedBands::open(parent, QRect(mapTo(top, QPoint(0, 0)), size()), &why);
-    if (!m_bands) {
+        bands = SharedBands::open(parent, QRect(mapTo(top, QPoint(0, 0)), size()), &why);
+    m_hasBands = bands != nullptr;
+    // From here on the bands belong to the painter's thread.
+    m_painter->setBands(std::move(bands));
+    if (!m_hasBands) {
         if (why.isEmpty())
             why = QStringLiteral("the widget has no window");
         if (m_failure != why)
@@ -79,8 +80,6 @@ bool SharedMemoryCanvas::ensureBands()
         return false;
     }
     m_failure.clear();
-    m_events = new QSocketNotifier(m_bands->socket(), QSocketNotifier::Read, this);
-    connect(m_events, &QSocketNotifier::activated, this, &SharedMemoryCanvas::readEvents);
     // Moves of an ancestor inside the window move us without a move event.
     for (QWidget *w = parentWidget(); w && w != top; w = w->parentWidget()) {
         if (std::find(m_ancestors.begin(), m_ancestors.end(), w) == m_ancestors.end()) {
@@ -89,21 +88,13 @@ bool SharedMemoryCanvas::ensureBands()
         }
     }
     placeWindow();
+    scheduleLayers();
     return true;
 }
 
 void SharedMemoryCanvas::placeWindow()
 {
-    if (!m_bands)
-        return;
-    m_bands->setGeometry(QRect(mapTo(window(), QPoint(0, 0)), size()));
-    m_bands->setVisible(isVisible() && !size().isEmpty());
-}
-
-void SharedMemoryCanvas::readEvents()
-{
-    if (m_bands && m_bands->takeExposed())
-        update();
+    m_painter->place(QRect(mapTo(window(), QPoint(0, 0)), size()), isVisible() && !size().isEmpty());
 }
 
 bool SharedMemoryCanvas::event(QEvent *event)
@@ -112,11 +103,15 @@ bool SharedMemoryCanvas::event(QEvent *event)
     case QEvent::Show:
         if (ensureBands())
             placeWindow();
+        scheduleLayers();
         break;
     case QEvent::Hide:
     case QEvent::Move:
+        placeWindow();
+        break;
     case QEvent::Resize:
         placeWindow();
+        scheduleLayers(); // the message is centred
         break;
     default:
         break;
@@ -176,21 +171,18 @@ bool SharedMemoryCanvas::eventFilter(QObject *watched, QEvent *event)
     }
     switch (event->type()) {
     case QEvent::Paint:
-        // A cover drew itself anew (into Qt's store, under our window): draw
-        // it here too. Not when Qt painted us in the same pass (it does for
-        // covers that let what is beneath show through): we drew it then,
-        // and drawing again would make Qt paint it again, for ever.
-        if (!m_rendering && !m_paintedByQt) {
-            if (auto *w = qobject_cast<QWidget *>(watched); w && w->isVisible())
-                update(QRect(w->mapTo(window(), QPoint(0, 0)) - mapTo(window(), QPoint(0, 0)), w->size()));
-        }
+        // A cover drew itself anew (into Qt's store, under our window).
+        // Not its paint events while we render it ourselves: that would
+        // render again, for ever.
+        if (!m_rendering)
+            scheduleLayers();
         break;
     case QEvent::Show:
     case QEvent::Hide:
     case QEvent::Move:
     case QEvent::Resize:
     case QEvent::ZOrderChange:
-        update();
+        scheduleLayers();
         break;
     default:
         break;
@@ -198,98 +190,59 @@ bool SharedMemoryCanvas::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-void SharedMemoryCanvas::paintEvent(QPaintEvent *event)
+void SharedMemoryCanvas::paintEvent(QPaintEvent *)
 {
-    // Nothing through Qt's painter: the backing store under us stays untouched.
-    draw(event->region());
-    // Qt paints the covers over us next, in this same pass.
-    if (!m_paintedByQt) {
-        m_paintedByQt = true;
-        QTimer::singleShot(0, this, [this] { m_paintedByQt = false; });
-    }
+    // Nothing through Qt's painter: the backing store under us stays
+    // untouched, and our X window has its own exposures. A window Qt made
+    // anew (new flags, say) needs a new X window of ours.
+    if (ensureBands())
+        placeWindow();
 }
 
-void SharedMemoryCanvas::draw(const QRegion &region)
+void SharedMemoryCanvas::scheduleLayers()
 {
-    const Shown shown = latest();
+    if (m_layersPending)
+        return;
+    m_layersPending = true;
+    QTimer::singleShot(0, this, &SharedMemoryCanvas::renderLayers);
+}
+
+void SharedMemoryCanvas::renderLayers()
+{
+    m_layersPending = false;
     if (!ensureBands())
         return;
-    const QRect target = shown.frame.frame ? letterbox(shown.frame.displaySize, size()) : QRect();
-    const std::vector<Cover> covers = coversAbove();
-    const QRegion wanted = region & rect();
-
-    // What needs pixels of ours: the picture, the covers, the message.
-    QRegion detailed;
-    if (!target.isEmpty())
-        detailed += target;
-    for (const Cover &c : covers)
-        detailed += c.rect;
-    const QRect textArea = rect().adjusted(MessageMargin, MessageMargin, -MessageMargin, -MessageMargin);
-    QRect messageRect;
-    if (target.isEmpty() && !m_message.isEmpty()) {
-        messageRect = fontMetrics().boundingRect(textArea, MessageFlags, m_message) & rect();
-        detailed += messageRect;
-    }
-    detailed &= wanted;
-    // Black everywhere else, filled by the server.
-    for (const QRect &r : wanted.subtracted(detailed))
-        m_bands->fillBlack(r);
-
-    const QRect bounds = detailed.boundingRect();
-    for (int y = bounds.top(); !bounds.isEmpty() && y <= bounds.bottom(); y += SharedBands::BandRows) {
-        const QRect rows(0, y, width(), std::min(SharedBands::BandRows, bounds.bottom() + 1 - y));
-        const QRegion inBand = detailed & rows;
-        if (inBand.isEmpty())
+    std::vector<BandPainter::Layer> layers;
+    m_rendering = true;
+    for (const Cover &c : coversAbove()) {
+        const QRect r = c.rect & rect();
+        QImage image(r.size(), QImage::Format_ARGB32_Premultiplied);
+        if (image.isNull())
             continue;
-        QRect span = inBand.boundingRect();
-        // The scaler writes whole rows of the picture.
-        const QRect pictureRows = target & rows;
-        if (inBand.intersects(pictureRows))
-            span |= pictureRows;
-        QImage band = m_bands->band(span.width(), span.height());
-        if (band.isNull())
-            break;
-        const QRect inPicture = pictureRows & span;
-        bool scaled = false;
-        if (!inPicture.isEmpty()) {
-            uchar *at = band.scanLine(inPicture.top() - span.top()) + qsizetype(inPicture.left() - span.left()) * 4;
-            scaled = m_scaler.scaleRows(shown.frame.frame.get(), target.size(), inPicture.top() - target.top(),
-                                        inPicture.height(), at, int(band.bytesPerLine()));
-        }
-        QPainter painter(&band);
-        painter.translate(-span.topLeft());
-        // Black beside the picture (and instead of it, should it fail to scale).
-        const QRegion black = QRegion(span).subtracted(scaled ? QRegion(inPicture) : QRegion());
-        for (const QRect &r : black)
-            painter.fillRect(r, Qt::black);
-        painter.setClipRect(span);
-        if (scaled)
-            drawOverlay(painter, shown.overlay, shown.overlayBand, target);
-        if (messageRect.intersects(span)) {
+        image.fill(Qt::transparent);
+        // As Qt draws it over us: the widget and its children, without a
+        // background unless the widget fills its own. (render() puts the
+        // region's top left at the offset given.)
+        c.widget->render(&image, QPoint(0, 0), QRegion(r.translated(-c.rect.topLeft())), QWidget::DrawChildren);
+        layers.push_back({r, std::move(image), false});
+    }
+    m_rendering = false;
+    if (!m_message.isEmpty()) {
+        const QRect textArea = rect().adjusted(MessageMargin, MessageMargin, -MessageMargin, -MessageMargin);
+        const QRect box = fontMetrics().boundingRect(textArea, MessageFlags, m_message) & rect();
+        QImage image(box.size(), QImage::Format_ARGB32_Premultiplied);
+        if (!image.isNull()) {
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            painter.translate(-box.topLeft());
             painter.setPen(Qt::white);
             painter.setFont(font());
             painter.drawText(textArea, MessageFlags, m_message);
+            painter.end();
+            layers.push_back({box, std::move(image), true});
         }
-        m_rendering = true;
-        for (const Cover &c : covers) {
-            const QRect part = c.rect & span;
-            if (part.isEmpty())
-                continue;
-            // As Qt draws it over us: the widget and its children, without
-            // a background unless the widget fills its own.
-            // (render() puts the region's top left at the offset given.)
-            c.widget->render(&painter, part.topLeft(), QRegion(part.translated(-c.rect.topLeft())),
-                             QWidget::DrawChildren);
-        }
-        m_rendering = false;
-        painter.end();
-        m_bands->put(QRect(QPoint(0, 0), span.size()), span.topLeft());
     }
-    m_bands->flush();
-    // An exposure read while waiting for the server (the socket will not
-    // say so again): what it lost is drawn at the next pass.
-    if (m_bands->takeExposed())
-        update();
+    m_painter->setLayers(std::move(layers));
 }
 
 QImage SharedMemoryCanvas::shownImage()

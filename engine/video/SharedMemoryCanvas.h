@@ -8,14 +8,15 @@
 // widget paints nothing through Qt), and there is no picture buffer. Black
 // bars are filled by the server.
 //
-// A new picture is drawn at once, not through Qt's repaint (which would
-// also send the untouched backing store under it to the server); Qt's own
-// paint events (exposure, resizing) and the window's exposures draw again.
+// Pictures are drawn by a BandPainter on a thread of its own, as soon as
+// the video thread hands them over: not through Qt's repaint, and not
+// waiting for the UI thread at all. Exposures of the X window are redrawn
+// there too.
 //
 // Widgets that Qt stacks above the picture (the information box, notes,
-// notices) would be hidden under the X window: they are drawn into the
-// bands over the picture, as Qt would have drawn them, and the canvas
-// draws again when they change, move, show or hide.
+// notices) would be hidden under the X window: this widget renders them
+// into small transparent layers that the painter draws over the picture,
+// again whenever they change, move, show or hide.
 //
 // With no picture the canvas shows black and the surface's message (so the
 // surface beneath never paints anything of the window's size either).
@@ -23,7 +24,8 @@
 // Only for X11 displays with MIT-SHM (SharedBands::available()); the
 // SoftwareCanvas serves everywhere else.
 //
-// Threads: a PictureCanvas; scaling and drawing run on the UI thread.
+// Threads: a PictureCanvas; the widget side (placing the window, rendering
+// the layers) on the UI thread; scaling and drawing on the painter's thread.
 
 #include "engine/video/FrameScaler.h"
 #include "engine/video/PictureCanvas.h"
@@ -33,11 +35,9 @@
 #include <memory>
 #include <vector>
 
-class QSocketNotifier;
-
 namespace velmora::video {
 
-class SharedBands;
+class BandPainter;
 
 class SharedMemoryCanvas : public QWidget, public PictureCanvas
 {
@@ -51,7 +51,8 @@ public:
     QImage shownImage() override;
     bool showsMessages() const override { return true; }
     void setMessage(const QString &text) override;
-    void pictureChanged() override;
+    // Drawn by the painter already, when it was taken.
+    void pictureChanged() override {}
 
     // Bands sent to the server so far; why drawing is impossible (empty while it works). For tests.
     int bandsPut() const;
@@ -61,6 +62,7 @@ protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void pictureTaken() override;
 
 private:
     struct Cover
@@ -72,22 +74,23 @@ private:
     // watches every widget stacked above for changes.
     std::vector<Cover> coversAbove();
     bool ensureBands();
-    // Draws region (this widget's coordinates) into the X window now.
-    void draw(const QRegion &region);
     // The X window to this widget's place and visibility.
     void placeWindow();
-    void readEvents();
+    // Renders the covers and the message for the painter, soon (once for
+    // any number of changes before the event loop comes round).
+    void scheduleLayers();
+    void renderLayers();
 
-    FrameScaler m_scaler;
-    std::unique_ptr<SharedBands> m_bands;
-    WId m_bandsParent = 0;                     // the Qt window our X window is a child of
-    QSocketNotifier *m_events = nullptr;       // our connection's events (exposures)
+    FrameScaler m_scaler;                       // shownImage() only
+    std::unique_ptr<BandPainter> m_painter;     // for the widget's whole life
+    bool m_hasBands = false;
+    WId m_bandsParent = 0;                      // the Qt window our X window is a child of
     std::vector<QPointer<QWidget>> m_ancestors; // watched for moves
     QString m_failure;
     QString m_message;
     std::vector<QPointer<QWidget>> m_watched;
-    bool m_rendering = false;   // while covers paint into a band (their paint events are ours)
-    bool m_paintedByQt = false; // within a pass of Qt's painting that painted us
+    bool m_rendering = false;       // while covers render into layers (their paint events are ours)
+    bool m_layersPending = false;
 };
 
 } // namespace velmora::video
