@@ -782,7 +782,7 @@ def cmd_fullscreen(a):
                             "picture": "%dx%d" % rows[-1]["picture"] if rows[-1]["picture"] else "?",
                             "output": rows[-1].get("output"),
                             "shmem_mb": max((r["shmem_mb"] for r in rows if r.get("shmem_mb") is not None), default=None),
-                            "detail": rows[-1].get("dropped_detail")}
+                            "detail": "; ".join(r["dropped_detail"] for r in rows if r.get("dropped_detail")) or None}
     o, m = summary.get("velmora"), summary.get("mpv")
     label = "full_screen_%s%s" % (a.size, ("_" + a.output) if a.output else "")
     if not o:
