@@ -14,7 +14,7 @@
 
 namespace velmora::video {
 
-BandPainter::BandPainter(Source source) : m_source(std::move(source))
+BandPainter::BandPainter(Source source, Failure failed) : m_source(std::move(source)), m_failed(std::move(failed))
 {
     m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (m_wakeFd < 0)
@@ -173,14 +173,29 @@ void BandPainter::run()
         }
         draw(dirty, shown, layers);
         // An exposure read while waiting for the server (the socket will not
-        // say so again): drawn again at once.
+        // say so again): drawn again at once. Reading also brings in the
+        // errors of what was just sent.
         if (m_bands->takeExposed()) {
             std::lock_guard lock(m_mutex);
             m_dirty += whole;
             wake();
         }
+        if (const QString why = broken(); !why.isEmpty()) {
+            m_bands.reset();
+            if (m_failed)
+                m_failed(why);
+        }
     }
     m_bands.reset();
+}
+
+QString BandPainter::broken() const
+{
+    if (m_noBand)
+        return QStringLiteral("no shared memory for a band of the picture");
+    if (const int errors = m_bands->errors(); errors > 0)
+        return QStringLiteral("the X server refused %1 drawing request(s)").arg(errors);
+    return {};
 }
 
 void BandPainter::draw(const QRegion &region, const PictureCanvas::Shown &shown, const std::vector<Layer> &layers)
@@ -206,6 +221,7 @@ void BandPainter::draw(const QRegion &region, const PictureCanvas::Shown &shown,
         m_bands->fillBlack(r);
 
     const QRect bounds = detailed.boundingRect();
+    m_noBand = false;
     for (int y = bounds.top(); !bounds.isEmpty() && y <= bounds.bottom(); y += SharedBands::BandRows) {
         if (m_stopping)
             break;
@@ -219,8 +235,10 @@ void BandPainter::draw(const QRegion &region, const PictureCanvas::Shown &shown,
         if (inBand.intersects(pictureRows))
             span |= pictureRows;
         QImage band = m_bands->band(span.width(), span.height());
-        if (band.isNull())
+        if (band.isNull()) {
+            m_noBand = true;
             break;
+        }
         const QRect inPicture = pictureRows & span;
         bool scaled = false;
         if (!inPicture.isEmpty()) {

@@ -45,8 +45,13 @@ public:
     };
     // The picture to draw now, counted as painted (called on the painter's thread).
     using Source = std::function<PictureCanvas::Shown()>;
+    // Drawing through the bands stopped working: the server refused our
+    // requests or gave no memory for a band. Called once per set of bands,
+    // on the painter's thread, which then drops them and draws nothing
+    // until it is given others.
+    using Failure = std::function<void(const QString &why)>;
 
-    explicit BandPainter(Source source);
+    BandPainter(Source source, Failure failed);
     ~BandPainter();
     BandPainter(const BandPainter &) = delete;
     BandPainter &operator=(const BandPainter &) = delete;
@@ -72,8 +77,11 @@ private:
     // Painter's thread: region of the window, with the picture and layers given.
     void draw(const QRegion &region, const PictureCanvas::Shown &shown, const std::vector<Layer> &layers);
     void wake();
+    // Painter's thread: why the bands cannot be drawn through any more (empty: they can).
+    QString broken() const;
 
     Source m_source;
+    Failure m_failed;
 
     // m_mutex guards the fields below (held only to copy them, never while
     // drawing, so the UI thread never waits on a picture being drawn).
@@ -92,6 +100,7 @@ private:
     FrameScaler m_scaler;
     QRect m_placed;
     bool m_shown = false;
+    bool m_noBand = false; // the last draw got no band buffer
 
     std::atomic<bool> m_stopping{false}; // read between bands
     std::atomic<int> m_bandsPut{0};

@@ -27,18 +27,25 @@ constexpr int CompletionWaitMs = 100;
 // Xlib has one handler per process; it runs on the thread that made the
 // failing request (for our connections the UI thread while opening, the
 // painter's thread after that), hence the mutex.
+// g_errorMutex guards the fields below.
 std::mutex g_errorMutex;
 int (*g_previousHandler)(Display *, XErrorEvent *) = nullptr;
 bool g_handlerInstalled = false;
-Display *g_ours[8] = {};
+struct Ours
+{
+    Display *display = nullptr;
+    int errors = 0;
+};
+Ours g_ours[8];
 int g_errors = 0;
 
 int onXError(Display *display, XErrorEvent *event)
 {
     {
         std::lock_guard lock(g_errorMutex);
-        for (Display *d : g_ours) {
-            if (d == display) {
+        for (Ours &o : g_ours) {
+            if (o.display == display) {
+                ++o.errors;
                 ++g_errors;
                 return 0;
             }
@@ -54,9 +61,9 @@ void adopt(Display *display)
         g_previousHandler = XSetErrorHandler(onXError);
         g_handlerInstalled = true;
     }
-    for (Display *&d : g_ours) {
-        if (!d) {
-            d = display;
+    for (Ours &o : g_ours) {
+        if (!o.display) {
+            o = Ours{display, 0};
             return;
         }
     }
@@ -65,9 +72,9 @@ void adopt(Display *display)
 void disown(Display *display)
 {
     std::lock_guard lock(g_errorMutex);
-    for (Display *&d : g_ours) {
-        if (d == display)
-            d = nullptr;
+    for (Ours &o : g_ours) {
+        if (o.display == display)
+            o = Ours{};
     }
 }
 
@@ -75,6 +82,16 @@ int errorCount()
 {
     std::lock_guard lock(g_errorMutex);
     return g_errors;
+}
+
+int errorsOf(Display *display)
+{
+    std::lock_guard lock(g_errorMutex);
+    for (const Ours &o : g_ours) {
+        if (o.display == display)
+            return o.errors;
+    }
+    return 0;
 }
 
 // The display Qt shows its windows on; empty when Qt is not on X11.
@@ -110,6 +127,7 @@ struct SharedBands::Connection
     bool visible = false;
     long sent = 0;       // puts sent (each asks for a completion event)
     long completed = 0;  // completion events seen (they come in order)
+    int errorsAtOpen = 0; // the connection's X errors before it was ready
 
     ~Connection()
     {
@@ -229,6 +247,7 @@ std::unique_ptr<SharedBands> SharedBands::open(unsigned long parent, const QRect
         if (!rgb32Visual(x->visual, x->depth))
             return fail(QStringLiteral("the screen's pixels are not 32-bit RGB (depth %1)").arg(x->depth));
     }
+    x->errorsAtOpen = errorsOf(x->display);
     std::unique_ptr<SharedBands> bands(new SharedBands(std::move(x)));
     // A first buffer proves that the server can attach our memory (it
     // cannot across a network, or from another machine's namespace).
@@ -387,6 +406,16 @@ void SharedBands::setVisible(bool visible)
 int SharedBands::socket() const
 {
     return ConnectionNumber(m_x->display);
+}
+
+int SharedBands::errors() const
+{
+    return errorsOf(m_x->display) - m_x->errorsAtOpen;
+}
+
+unsigned long SharedBands::window() const
+{
+    return m_x->window;
 }
 
 bool SharedBands::takeExposed()

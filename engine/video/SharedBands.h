@@ -67,6 +67,13 @@ public:
     int socket() const;
     bool takeExposed();
 
+    // X errors on this connection since it was opened (a request the server
+    // refused: our window destroyed under us, say). They arrive with the
+    // server's next answer, so a little after the request.
+    int errors() const;
+    // Our window's X id (for tests).
+    unsigned long window() const;
+
     // Bands put so far (for tests).
     int bandsPut() const { return m_puts; }
 

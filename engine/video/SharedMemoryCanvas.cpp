@@ -29,7 +29,12 @@ SharedMemoryCanvas::SharedMemoryCanvas(QWidget *parent) : QWidget(parent)
     // Input belongs to the surface underneath.
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
-    m_painter = std::make_unique<BandPainter>([this] { return latest(); });
+    m_painter = std::make_unique<BandPainter>([this] { return latest(); },
+                                              [this](const QString &why) {
+                                                  // Posted: the painter is gone before this object is.
+                                                  QMetaObject::invokeMethod(
+                                                      this, [this, why] { paintingFailed(why); }, Qt::QueuedConnection);
+                                              });
 }
 
 SharedMemoryCanvas::~SharedMemoryCanvas()
@@ -49,6 +54,32 @@ void SharedMemoryCanvas::setMessage(const QString &text)
     // The surface dropped its picture first: black all over.
     m_painter->redraw(rect());
     scheduleLayers();
+    if (!m_hasBands)
+        update();
+}
+
+void SharedMemoryCanvas::pictureChanged()
+{
+    if (!m_hasBands)
+        update();
+}
+
+void SharedMemoryCanvas::paintingFailed(const QString &why)
+{
+    QWidget *top = window();
+    if (!m_hasBands || (top && top->winId() != m_bandsParent)) {
+        // Our window went with a window Qt made anew: a new one for the new.
+        if (ensureBands())
+            placeWindow();
+        return;
+    }
+    qWarning("velmora: the picture cannot be drawn through X shared memory any more (%s): drawn through Qt",
+             qPrintable(why));
+    m_failure = why;
+    m_hasBands = false;
+    m_bandsWindow = 0;
+    m_painter->setBands(nullptr);
+    update();
 }
 
 void SharedMemoryCanvas::pictureTaken()
@@ -69,14 +100,17 @@ bool SharedMemoryCanvas::ensureBands()
     if (parent)
         bands = SharedBands::open(parent, QRect(mapTo(top, QPoint(0, 0)), size()), &why);
     m_hasBands = bands != nullptr;
+    m_bandsWindow = bands ? bands->window() : 0;
     // From here on the bands belong to the painter's thread.
     m_painter->setBands(std::move(bands));
     if (!m_hasBands) {
         if (why.isEmpty())
             why = QStringLiteral("the widget has no window");
         if (m_failure != why)
-            qWarning("velmora: the picture cannot be drawn through X shared memory: %s", qPrintable(why));
+            qWarning("velmora: the picture cannot be drawn through X shared memory (%s): drawn through Qt",
+                     qPrintable(why));
         m_failure = why;
+        update();
         return false;
     }
     m_failure.clear();
@@ -192,11 +226,39 @@ bool SharedMemoryCanvas::eventFilter(QObject *watched, QEvent *event)
 
 void SharedMemoryCanvas::paintEvent(QPaintEvent *)
 {
-    // Nothing through Qt's painter: the backing store under us stays
-    // untouched, and our X window has its own exposures. A window Qt made
-    // anew (new flags, say) needs a new X window of ours.
+    // Nothing through Qt's painter while the bands work: the backing store
+    // under us stays untouched, and our X window has its own exposures. A
+    // window Qt made anew (new flags, say) needs a new X window of ours.
     if (ensureBands())
         placeWindow();
+    else
+        paintThroughQt();
+}
+
+void SharedMemoryCanvas::paintThroughQt()
+{
+    const Shown shown = latest();
+    QPainter painter(this);
+    const QRect target = shown.frame.frame ? letterbox(shown.frame.displaySize, size()) : QRect();
+    for (const QRect &r : QRegion(rect()).subtracted(QRegion(target)))
+        painter.fillRect(r, Qt::black);
+    if (target.isEmpty()) {
+        m_buffer = QImage();
+        if (!m_message.isEmpty()) {
+            painter.setPen(Qt::white);
+            painter.drawText(rect().adjusted(MessageMargin, MessageMargin, -MessageMargin, -MessageMargin),
+                             MessageFlags, m_message);
+        }
+        return;
+    }
+    if (m_buffer.size() != target.size())
+        m_buffer = QImage(target.size(), QImage::Format_RGB32);
+    if (!m_buffer.isNull()
+        && m_scaler.scaleInto(shown.frame.frame.get(), target.size(), m_buffer.bits(), int(m_buffer.bytesPerLine())))
+        painter.drawImage(target.topLeft(), m_buffer);
+    else
+        painter.fillRect(target, Qt::black);
+    drawOverlay(painter, shown.overlay, shown.overlayBand, target);
 }
 
 void SharedMemoryCanvas::scheduleLayers()

@@ -22,7 +22,10 @@
 // surface beneath never paints anything of the window's size either).
 //
 // Only for X11 displays with MIT-SHM (SharedBands::available()); the
-// SoftwareCanvas serves everywhere else.
+// SoftwareCanvas serves everywhere else. Should the X window fail here all
+// the same (no window can be made, or the server refuses our drawing later
+// on), the canvas says why once and draws through Qt from then on, into a
+// picture-sized buffer as the SoftwareCanvas does.
 //
 // Threads: a PictureCanvas; the widget side (placing the window, rendering
 // the layers) on the UI thread; scaling and drawing on the painter's thread.
@@ -51,12 +54,14 @@ public:
     QImage shownImage() override;
     bool showsMessages() const override { return true; }
     void setMessage(const QString &text) override;
-    // Drawn by the painter already, when it was taken.
-    void pictureChanged() override {}
+    // Drawn by the painter already, when it was taken (through Qt when it cannot).
+    void pictureChanged() override;
 
     // Bands sent to the server so far; why drawing is impossible (empty while it works). For tests.
     int bandsPut() const;
     QString failure() const { return m_failure; }
+    // Our X window's id, 0 without one (for tests).
+    unsigned long bandsWindow() const { return m_bandsWindow; }
 
 protected:
     bool event(QEvent *event) override;
@@ -80,10 +85,16 @@ private:
     // any number of changes before the event loop comes round).
     void scheduleLayers();
     void renderLayers();
+    // UI thread: the painter gave up on the bands (why).
+    void paintingFailed(const QString &why);
+    // Without bands: the picture, or black and the message, through Qt.
+    void paintThroughQt();
 
     FrameScaler m_scaler;                       // shownImage() only
     std::unique_ptr<BandPainter> m_painter;     // for the widget's whole life
     bool m_hasBands = false;
+    unsigned long m_bandsWindow = 0;
+    QImage m_buffer;                            // the picture when drawn through Qt
     WId m_bandsParent = 0;                      // the Qt window our X window is a child of
     std::vector<QPointer<QWidget>> m_ancestors; // watched for moves
     QString m_failure;

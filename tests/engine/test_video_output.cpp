@@ -95,6 +95,9 @@ double meanAbsoluteDifference(const QImage &a, const QImage &b, int channel)
 
 } // namespace
 
+// Destroys an X window through a connection of its own, as another client would.
+void destroyXWindow(unsigned long id);
+
 class TestVideoOutput : public QObject
 {
     Q_OBJECT
@@ -107,6 +110,7 @@ private slots:
     void sharedMemoryMatchesQtDrawing();
     void sharedMemoryWindowFollowsTheWidget();
     void sharedBandsRefuseAndNeverHang();
+    void sharedMemoryFallsBackToQtWhenItsWindowGoes();
     void widgetsAboveThePictureAndMessages_data();
     void widgetsAboveThePictureAndMessages();
     void pointerMappingAndSkippedPictures();
@@ -390,6 +394,43 @@ void TestVideoOutput::sharedBandsRefuseAndNeverHang()
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
 }
 
+// Our X window destroyed under the canvas (as another client may): the
+// server refuses the next picture's bands, and the canvas goes on drawing
+// through Qt, saying why.
+void TestVideoOutput::sharedMemoryFallsBackToQtWhenItsWindowGoes()
+{
+    if (!SharedBands::available())
+        QSKIP("no X display with shared memory here");
+    QWidget window;
+    window.resize(200, 150);
+    auto *surface = new VideoSurface(&window, VideoBackend::SharedMemory);
+    surface->setGeometry(window.rect());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const SharedFrame frame = testFrame();
+    surface->presentFrame(pictureOf(frame), {});
+    auto *canvas = dynamic_cast<SharedMemoryCanvas *>(surface->canvas());
+    QVERIFY(canvas);
+    QTRY_VERIFY_WITH_TIMEOUT(canvas->bandsPut() > 0, 3000);
+    QVERIFY(canvas->bandsWindow() != 0);
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be drawn through X shared memory any more.*refused"));
+    destroyXWindow(canvas->bandsWindow());
+    const auto yellowAt75x25 = [&] {
+        const QRgb c = window.screen()->grabWindow(window.winId()).toImage().pixel(75, 25);
+        return qRed(c) > 220 && qGreen(c) > 200 && qBlue(c) < 40;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!yellowAt75x25(), 3000); // what was under our window: nothing painted there yet
+    for (int i = 0; i < 20 && canvas->failure().isEmpty(); ++i) {
+        surface->presentFrame(pictureOf(frame), {});
+        QTest::qWait(100);
+    }
+    QVERIFY2(canvas->failure().contains(QStringLiteral("refused")), qPrintable(canvas->failure()));
+    QCOMPARE(canvas->bandsWindow(), 0ul);
+    surface->presentFrame(pictureOf(frame), {});
+    QTRY_VERIFY_WITH_TIMEOUT(yellowAt75x25(), 3000);
+}
+
 void TestVideoOutput::widgetsAboveThePictureAndMessages_data()
 {
     QTest::addColumn<VideoBackend>("backend");
@@ -503,6 +544,18 @@ void TestVideoOutput::pointerMappingAndSkippedPictures()
     surface.clear();
     QVERIFY(!surface.toPicture(QPoint(400, 150)));
     QVERIFY(surface.currentImage().isNull());
+}
+
+// Xlib last: its macros (None, Bool...) would break Qt's names above.
+#include <X11/Xlib.h>
+
+void destroyXWindow(unsigned long id)
+{
+    Display *display = XOpenDisplay(nullptr);
+    QVERIFY(display);
+    XDestroyWindow(display, Window(id));
+    XSync(display, False);
+    XCloseDisplay(display);
 }
 
 QTEST_MAIN(TestVideoOutput)
