@@ -29,6 +29,16 @@ QRect opaqueBand(const QImage &image)
     return QRect(0, first, image.width(), last - first + 1);
 }
 
+void drawScaled(QPainter &painter, FrameScaler &scaler, QImage &buffer, const AVFrame *frame, const QRect &target)
+{
+    if (buffer.size() != target.size())
+        buffer = QImage(target.size(), QImage::Format_RGB32);
+    if (!buffer.isNull() && scaler.scaleInto(frame, target.size(), buffer.bits(), int(buffer.bytesPerLine())))
+        painter.drawImage(target.topLeft(), buffer);
+    else
+        painter.fillRect(target, Qt::black);
+}
+
 void drawOverlay(QPainter &painter, const QImage &overlay, const QRect &band, const QRect &target)
 {
     if (overlay.isNull() || band.isEmpty())

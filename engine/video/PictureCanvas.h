@@ -25,6 +25,8 @@
 class QPainter;
 class QWidget;
 
+struct AVFrame;
+
 namespace velmora::video {
 class FrameScaler;
 }
@@ -89,6 +91,10 @@ private:
     int m_skipped = 0;
     int m_painted = 0;
 };
+
+// Scales frame into buffer (made anew when target's size changes) and draws
+// it at target; black there when it cannot.
+void drawScaled(QPainter &painter, FrameScaler &scaler, QImage &buffer, const AVFrame *frame, const QRect &target);
 
 // Draws the rows band of an overlay layer scaled over the picture at target.
 void drawOverlay(QPainter &painter, const QImage &overlay, const QRect &band, const QRect &target);

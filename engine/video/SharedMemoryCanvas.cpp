@@ -251,13 +251,7 @@ void SharedMemoryCanvas::paintThroughQt()
         }
         return;
     }
-    if (m_buffer.size() != target.size())
-        m_buffer = QImage(target.size(), QImage::Format_RGB32);
-    if (!m_buffer.isNull()
-        && m_scaler.scaleInto(shown.frame.frame.get(), target.size(), m_buffer.bits(), int(m_buffer.bytesPerLine())))
-        painter.drawImage(target.topLeft(), m_buffer);
-    else
-        painter.fillRect(target, Qt::black);
+    drawScaled(painter, m_scaler, m_buffer, shown.frame.frame.get(), target);
     drawOverlay(painter, shown.overlay, shown.overlayBand, target);
 }
 

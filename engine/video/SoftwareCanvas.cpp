@@ -76,13 +76,7 @@ void SoftwareCanvas::paintEvent(QPaintEvent *)
     if (paintDirect(painter, shown, target)) {
         ++m_direct;
     } else {
-        if (m_buffer.size() != target.size())
-            m_buffer = QImage(target.size(), QImage::Format_RGB32);
-        if (!m_buffer.isNull() && m_scaler.scaleInto(shown.frame.frame.get(), target.size(), m_buffer.bits(),
-                                                     int(m_buffer.bytesPerLine())))
-            painter.drawImage(target.topLeft(), m_buffer);
-        else
-            painter.fillRect(target, Qt::black);
+        drawScaled(painter, m_scaler, m_buffer, shown.frame.frame.get(), target);
         ++m_buffered;
     }
     drawOverlay(painter, shown.overlay, shown.overlayBand, target);
