@@ -39,7 +39,7 @@ class BandPainter
 public:
     struct Layer
     {
-        QRect rect;                 // in the window's coordinates (origin at its top left)
+        QRect rect;                 // in the window's pixels (origin at its top left)
         QImage image;               // ARGB32 premultiplied, rect's size; never written once handed over
         bool withoutPicture = false; // drawn only while there is no picture (the message)
     };
@@ -59,7 +59,7 @@ public:
     // UI thread: draw through these bands from now on (null: draw nothing).
     // The painter owns them; the ones before are closed on its thread.
     void setBands(std::unique_ptr<SharedBands> bands);
-    // UI thread: the window's place in its parent, and whether it shows.
+    // UI thread: the window's place in its parent (in the screen's pixels), and whether it shows.
     void place(const QRect &area, bool visible);
     // UI thread: what is drawn over the picture, bottom first; what they
     // cover before and after is drawn again.

@@ -31,10 +31,14 @@ QRect opaqueBand(const QImage &image)
 
 void drawScaled(QPainter &painter, FrameScaler &scaler, QImage &buffer, const AVFrame *frame, const QRect &target)
 {
-    if (buffer.size() != target.size())
-        buffer = QImage(target.size(), QImage::Format_RGB32);
-    if (!buffer.isNull() && scaler.scaleInto(frame, target.size(), buffer.bits(), int(buffer.bytesPerLine())))
-        painter.drawImage(target.topLeft(), buffer);
+    // At the screen's own pixels on a scaled screen, not enlarged from fewer.
+    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const QSize pixels = (QSizeF(target.size()) * ratio).toSize();
+    if (buffer.size() != pixels)
+        buffer = QImage(pixels, QImage::Format_RGB32);
+    buffer.setDevicePixelRatio(ratio);
+    if (!buffer.isNull() && scaler.scaleInto(frame, pixels, buffer.bits(), int(buffer.bytesPerLine())))
+        painter.drawImage(QRectF(target), buffer);
     else
         painter.fillRect(target, Qt::black);
 }

@@ -93,7 +93,7 @@ private:
 };
 
 // Scales frame into buffer (made anew when target's size changes) and draws
-// it at target; black there when it cannot.
+// it at target, at the painter's device pixels; black there when it cannot.
 void drawScaled(QPainter &painter, FrameScaler &scaler, QImage &buffer, const AVFrame *frame, const QRect &target);
 
 // Draws the rows band of an overlay layer scaled over the picture at target.

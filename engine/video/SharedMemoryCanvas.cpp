@@ -52,7 +52,7 @@ void SharedMemoryCanvas::setMessage(const QString &text)
 {
     m_message = text;
     // The surface dropped its picture first: black all over.
-    m_painter->redraw(rect());
+    m_painter->redraw(onDevice(rect()));
     scheduleLayers();
     if (!m_hasBands)
         update();
@@ -98,7 +98,7 @@ bool SharedMemoryCanvas::ensureBands()
     QString why;
     std::unique_ptr<SharedBands> bands;
     if (parent)
-        bands = SharedBands::open(parent, QRect(mapTo(top, QPoint(0, 0)), size()), &why);
+        bands = SharedBands::open(parent, onDevice(QRect(mapTo(top, QPoint(0, 0)), size())), &why);
     m_hasBands = bands != nullptr;
     m_bandsWindow = bands ? bands->window() : 0;
     // From here on the bands belong to the painter's thread.
@@ -126,9 +126,21 @@ bool SharedMemoryCanvas::ensureBands()
     return true;
 }
 
+QRect SharedMemoryCanvas::onDevice(const QRect &area) const
+{
+    // X knows only the screen's pixels; on a scaled screen (a device pixel
+    // ratio of 2 on many 4K desktops) our widget coordinates are not those.
+    const qreal ratio = devicePixelRatioF();
+    if (ratio == 1.0)
+        return area;
+    const QPoint topLeft(qRound(area.left() * ratio), qRound(area.top() * ratio));
+    const QPoint end(qRound((area.right() + 1) * ratio), qRound((area.bottom() + 1) * ratio));
+    return QRect(topLeft, end - QPoint(1, 1));
+}
+
 void SharedMemoryCanvas::placeWindow()
 {
-    m_painter->place(QRect(mapTo(window(), QPoint(0, 0)), size()), isVisible() && !size().isEmpty());
+    m_painter->place(onDevice(QRect(mapTo(window(), QPoint(0, 0)), size())), isVisible() && !size().isEmpty());
 }
 
 bool SharedMemoryCanvas::event(QEvent *event)
@@ -272,22 +284,25 @@ void SharedMemoryCanvas::renderLayers()
     m_rendering = true;
     for (const Cover &c : coversAbove()) {
         const QRect r = c.rect & rect();
-        QImage image(r.size(), QImage::Format_ARGB32_Premultiplied);
+        QImage image(onDevice(r).size(), QImage::Format_ARGB32_Premultiplied);
         if (image.isNull())
             continue;
+        image.setDevicePixelRatio(devicePixelRatioF());
         image.fill(Qt::transparent);
         // As Qt draws it over us: the widget and its children, without a
         // background unless the widget fills its own. (render() puts the
         // region's top left at the offset given.)
         c.widget->render(&image, QPoint(0, 0), QRegion(r.translated(-c.rect.topLeft())), QWidget::DrawChildren);
-        layers.push_back({r, std::move(image), false});
+        image.setDevicePixelRatio(1.0); // the painter measures in the screen's pixels
+        layers.push_back({onDevice(r), std::move(image), false});
     }
     m_rendering = false;
     if (!m_message.isEmpty()) {
         const QRect textArea = rect().adjusted(MessageMargin, MessageMargin, -MessageMargin, -MessageMargin);
         const QRect box = fontMetrics().boundingRect(textArea, MessageFlags, m_message) & rect();
-        QImage image(box.size(), QImage::Format_ARGB32_Premultiplied);
+        QImage image(onDevice(box).size(), QImage::Format_ARGB32_Premultiplied);
         if (!image.isNull()) {
+            image.setDevicePixelRatio(devicePixelRatioF());
             image.fill(Qt::transparent);
             QPainter painter(&image);
             painter.translate(-box.topLeft());
@@ -295,7 +310,8 @@ void SharedMemoryCanvas::renderLayers()
             painter.setFont(font());
             painter.drawText(textArea, MessageFlags, m_message);
             painter.end();
-            layers.push_back({box, std::move(image), true});
+            image.setDevicePixelRatio(1.0);
+            layers.push_back({onDevice(box), std::move(image), true});
         }
     }
     m_painter->setLayers(std::move(layers));

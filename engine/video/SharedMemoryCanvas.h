@@ -81,6 +81,9 @@ private:
     bool ensureBands();
     // The X window to this widget's place and visibility.
     void placeWindow();
+    // area (in this widget's or its window's coordinates) in the screen's pixels,
+    // in which the window and everything drawn into it are measured.
+    QRect onDevice(const QRect &area) const;
     // Renders the covers and the message for the painter, soon (once for
     // any number of changes before the event loop comes round).
     void scheduleLayers();
