@@ -12,15 +12,6 @@ namespace {
 // Frames handed to the output per write: small enough that the clock is
 // measured every 20 ms and commands are noticed quickly.
 constexpr std::int64_t MaxWriteFrames = OutputRate / 50;
-constexpr std::int64_t Ms90k = TicksPerSecond / 1000;
-// Readings further than this from the running clock are taken as they are
-// (a start, a stall that ended, a device that skipped).
-constexpr std::int64_t ClockResyncMs = 60;
-// Each reading moves the running clock by 1/ClockSmoothing of its error.
-constexpr std::int64_t ClockSmoothing = 8;
-// Readings that stay the same this long mean the device stopped taking sound
-// (a sound server holding a new stream back, an underrun): the clock stops.
-constexpr int StallMs = 60;
 } // namespace
 
 AudioPlayer::AudioPlayer(std::unique_ptr<AudioOutput> output) : AudioPlayer(std::move(output), Options{})
@@ -77,9 +68,7 @@ void AudioPlayer::start()
         std::lock_guard lock(m_mutex);
         m_running = true;
         m_stopRequested = false;
-        m_clockValid = false;
-        m_lastReported = NoPts;
-        m_writtenEndPts = NoPts;
+        m_heard.reset();
         m_deviceEmpty = true;
         m_threadFlushCount = m_flushCount;
     }
@@ -99,8 +88,7 @@ void AudioPlayer::stop()
         m_stopRequested = true;
         m_queue.clear();
         m_queuedFrames = 0;
-        m_clockValid = false;
-        m_lastReported = NoPts;
+        m_heard.reset();
     }
     m_changed.notify_all();
     if (m_thread.joinable())
@@ -110,9 +98,7 @@ void AudioPlayer::stop()
     {
         // The thread may have published once more before it saw the stop.
         std::lock_guard lock(m_mutex);
-        m_clockValid = false;
-        m_lastReported = NoPts;
-        m_writtenEndPts = NoPts;
+        m_heard.reset();
         m_deviceEmpty = true;
     }
     m_current = AudioChunk{};
@@ -283,29 +269,11 @@ void AudioPlayer::flush(int serial, std::int64_t startPts)
         ++m_flushCount;
         m_queue.clear();
         m_queuedFrames = 0;
-        m_clockValid = false;
-        m_lastReported = NoPts;
-        m_writtenEndPts = NoPts;
+        m_heard.reset();
         // Stale sound is still in the device until the audio thread drops it.
         m_deviceEmpty = !m_running;
     }
     m_changed.notify_all();
-}
-
-std::int64_t AudioPlayer::extrapolatedLocked(SteadyClock::time_point now) const
-{
-    std::int64_t pts = m_clockPts;
-    // Between two measurements the device plays on at real time, but only
-    // if it was seen moving: a sound server that holds a new stream back,
-    // or a device that stalls, must not drag the picture ahead. Even then
-    // no further than a measurement or two could be late.
-    if (!m_paused && m_clockAdvancing) {
-        const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - m_clockMeasuredAt);
-        const std::int64_t us = std::clamp<std::int64_t>(elapsed.count(), 0, MaxExtrapolationMs * 1000);
-        pts += us * TicksPerSecond / 1'000'000;
-    }
-    // The device cannot play what it was never given.
-    return std::min(pts, m_writtenEndPts);
 }
 
 void AudioPlayer::setPaused(bool paused)
@@ -314,11 +282,8 @@ void AudioPlayer::setPaused(bool paused)
         std::lock_guard lock(m_mutex);
         if (paused == m_paused)
             return;
-        const auto now = SteadyClock::now();
         // Freeze the clock where it is now; on resume it runs on from there.
-        if (m_clockValid && paused)
-            m_clockPts = std::max(extrapolatedLocked(now), m_lastReported == NoPts ? m_clockPts : m_lastReported);
-        m_clockMeasuredAt = now;
+        m_heard.setPaused(paused, SteadyClock::now());
         m_paused = paused;
     }
     m_changed.notify_all();
@@ -348,15 +313,9 @@ AudioClock AudioPlayer::clock() const
     AudioClock c;
     c.serial = m_serial;
     c.paused = m_paused;
-    if (!m_clockValid)
+    if (!m_heard.valid())
         return c;
-    std::int64_t pts = extrapolatedLocked(SteadyClock::now());
-    // Device delays jitter by a millisecond or two between readings; the
-    // picture must never see time run backwards.
-    if (m_lastReported != NoPts)
-        pts = std::max(pts, m_lastReported);
-    m_lastReported = pts;
-    c.pts90k = pts;
+    c.pts90k = m_heard.report(SteadyClock::now(), !m_paused);
     c.valid = true;
     c.drained = m_queuedFrames == 0 && m_deviceEmpty;
     return c;
@@ -519,40 +478,11 @@ void AudioPlayer::publishPosition(std::int64_t writtenFrames, std::int64_t delay
         m_queuedFrames = std::max<std::int64_t>(m_queuedFrames - writtenFrames, 0);
         m_deviceEmpty = delayFrames == 0;
         if (m_threadEndPts != NoPts) {
-            m_writtenEndPts = m_threadEndPts;
+            m_heard.written(m_threadEndPts);
             // Paused, the clock stays where pause() froze it; a write still
             // in flight when the pause came must not move it.
-            if (!m_paused) {
-                const auto now = SteadyClock::now();
-                const std::int64_t heard = m_threadEndPts - framesToTicks(delayFrames);
-                if (!m_clockValid) {
-                    m_clockAdvancing = false;
-                    m_clockPts = heard;
-                    m_lastProgressAt = now;
-                } else {
-                    // Delays come in steps (a sound server takes the buffer
-                    // in blocks of 10-25 ms), so a single reading jitters
-                    // by that much. Follow the readings smoothly, and jump
-                    // only when they disagree by more than jitter can.
-                    const std::int64_t predicted = extrapolatedLocked(now);
-                    const std::int64_t error = heard - predicted;
-                    if (heard > m_lastHeard)
-                        m_lastProgressAt = now;
-                    // Readings repeat while a block is playing; only a long
-                    // run of them means the device stopped taking sound.
-                    const bool wasAdvancing = m_clockAdvancing;
-                    m_clockAdvancing = m_lastHeard != NoPts && now - m_lastProgressAt < std::chrono::milliseconds(StallMs);
-                    // An empty device has played everything: that reading is exact.
-                    if (delayFrames == 0 || !wasAdvancing || !m_clockAdvancing ||
-                        std::llabs(error) > ClockResyncMs * Ms90k)
-                        m_clockPts = heard;
-                    else
-                        m_clockPts = predicted + error / ClockSmoothing;
-                }
-                m_lastHeard = heard;
-                m_clockMeasuredAt = now;
-                m_clockValid = true;
-            }
+            if (!m_paused)
+                m_heard.measured(m_threadEndPts - framesToTicks(delayFrames), delayFrames == 0, SteadyClock::now());
         }
     }
     m_changed.notify_all();

@@ -53,6 +53,7 @@
 #include "engine/audio/AudioDecoder.h"
 #include "engine/audio/AudioOutput.h"
 #include "engine/audio/AudioTypes.h"
+#include "engine/audio/HeardClock.h"
 #include "engine/audio/LostDevice.h"
 
 #include <QString>
@@ -164,8 +165,6 @@ public:
 
     // The audio thread wakes at least this often to notice commands.
     static constexpr int IdleWaitMs = 10;
-    // Longest the clock runs on the system clock between two measurements.
-    static constexpr int MaxExtrapolationMs = 40;
     // How often a lost device is tried again.
     static constexpr int ReopenIntervalMs = 1000;
 
@@ -188,7 +187,6 @@ private:
     void writeSilence(std::int64_t frames);
     // Audio thread: reports what was written and the device's delay.
     void publishPosition(std::int64_t writtenFrames, std::int64_t delayFrames);
-    std::int64_t extrapolatedLocked(SteadyClock::time_point now) const;
     std::int64_t capacityFrames() const;
     // Moves m_pending into the queue; false while some of it still waits for
     // room. Stale sound (an old serial, a stopped player) is dropped.
@@ -239,15 +237,8 @@ private:
     DeviceHandler m_deviceHandler;
     int m_decodeErrors = 0;
     // The clock as last measured by the audio thread (or frozen by a pause).
-    bool m_clockValid = false;
-    std::int64_t m_clockPts = NoPts;      // heard at m_clockMeasuredAt
-    std::int64_t m_writtenEndPts = NoPts; // end of the last frame written
-    SteadyClock::time_point m_clockMeasuredAt;
-    bool m_clockAdvancing = false;               // the last measurement moved
-    std::int64_t m_lastHeard = NoPts;            // the last measurement itself
-    SteadyClock::time_point m_lastProgressAt;    // when the measurements last moved
-    bool m_deviceEmpty = true;                   // the device's delay read 0
-    mutable std::int64_t m_lastReported = NoPts; // keeps clock() monotonic per serial
+    HeardClock m_heard;
+    bool m_deviceEmpty = true; // the device's delay read 0
 };
 
 } // namespace velmora
