@@ -11,15 +11,10 @@
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/VideoSurface.h"
 
-#include <QEventLoop>
 #include <cstdio>
 #include <QFile>
-#include <QGuiApplication>
 #include <QLoggingCategory>
-#include <atomic>
-#include <exception>
 #include <sys/stat.h>
-#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -103,39 +98,6 @@ PlaybackEngine::~PlaybackEngine()
 // ---------------------------------------------------------------------------
 // Source and outputs
 
-template <class Work>
-void PlaybackEngine::offUiThread(Work &&work)
-{
-    // Opening reads every information file of the disc, and a sound server
-    // takes its time to open a device: seconds on a drive that spins up. A
-    // worker does it while this thread waits in a local event loop that
-    // paints the windows and runs timers but takes no user input (no
-    // command can start meanwhile); the caller still gets the error.
-    if (m_opening)
-        throw EngineError(ErrorCode::DeviceError, QStringLiteral("The disc is still being opened"));
-    m_opening = true;
-    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-    std::exception_ptr failure;
-    std::atomic<bool> done{false};
-    QEventLoop loop;
-    std::thread worker([&] {
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        done = true;
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    if (!done)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    worker.join();
-    QGuiApplication::restoreOverrideCursor();
-    m_opening = false;
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
 void PlaybackEngine::ensureOpen()
 {
     if (m_navigator)
@@ -143,7 +105,7 @@ void PlaybackEngine::ensureOpen()
     const QString directory = m_directory;
     std::unique_ptr<nav::DvdNavigator> navigator;
     nav::OpenError error;
-    offUiThread([&] { navigator = nav::DvdNavigator::open(directory, &error); });
+    m_offUi.run([&] { navigator = nav::DvdNavigator::open(directory, &error); });
     if (directory != m_directory)
         throw EngineError(ErrorCode::NoDisc, QStringLiteral("The source changed while it was being opened"));
     if (!navigator) {
@@ -186,7 +148,7 @@ void PlaybackEngine::ensureAudio()
         return;
     std::unique_ptr<AudioPlayer> fresh;
     AudioPlayer *player = m_audio.get();
-    offUiThread([&] {
+    m_offUi.run([&] {
         try {
             if (!player) {
                 // A sound device that is missing, busy or fails plays on as

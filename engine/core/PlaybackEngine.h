@@ -32,6 +32,7 @@
 // engine stops playback first; destroying the surface first stops it too.
 
 #include "engine/DvdEngine.h"
+#include "engine/core/OffUiThread.h"
 #include "engine/nav/StreamSummary.h"
 
 #include <QPointer>
@@ -134,9 +135,6 @@ private:
     // through here: a failure becomes a message on the surface, never an
     // exception in Qt.
     template <class Work> void guardedEntry(const char *where, Work &&work);
-    // Runs work on a worker thread; the windows keep painting meanwhile
-    // (no user input). Rethrows what work threw.
-    template <class Work> void offUiThread(Work &&work);
     // A libdvdnav call this long means the disc loops inside the library.
     static constexpr int StuckNavigatorMs = 8000;
 
@@ -149,7 +147,7 @@ private:
     std::unique_ptr<core::SubpictureCompositor> m_overlay; // used by m_pipeline's video thread
     std::unique_ptr<core::PlaybackPipeline> m_pipeline;
     State m_state = State::Closed;
-    bool m_opening = false;        // a worker is opening the source (ensureOpen waits in a local loop)
+    core::OffUiThread m_offUi;     // opens the source and the sound device (ensureOpen, ensureAudio)
     bool m_navigatorUsed = false;  // a pipeline ran on m_navigator: its VM is not at the start
     int m_generation = 0;          // bumped per pipeline; stale queued events are ignored
     int m_minSerial = 0;           // events of older serials (before the last seek) are ignored
