@@ -3,28 +3,19 @@
 // DTS and 96 kHz LPCM sound, 99 chapters and a series of 24 short titles.
 // Pictures go to recording or PNG sinks, sound to a WAV file.
 #include "engine/EngineError.h"
-#include "engine/audio/AudioPlayer.h"
-#include "engine/audio/WavFileOutput.h"
 #include "engine/core/PlaybackEngine.h"
-#include "engine/core/PlaybackPipeline.h"
-#include "engine/core/SubpictureCompositor.h"
-#include "engine/nav/DvdNavigator.h"
-#include "engine/video/PngFrameSink.h"
-#include "tests/support/PipelineEventLog.h"
+#include "tests/support/PipelineRun.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <chrono>
 #include <cmath>
-#include <mutex>
 #include <numbers>
-#include <thread>
 
 using namespace velmora;
-using namespace std::chrono_literals;
+using testing::near;
 using Kind = core::PipelineEvent::Kind;
 
 namespace {
@@ -35,108 +26,18 @@ QString discT() { return QStringLiteral(VELMORA_DISC_DIR "/T"); }
 const QRgb Title1Chapter3 = qRgb(60, 80, 180), StillCell = qRgb(140, 100, 60), Title2Chapter2 = qRgb(60, 140, 100),
            ContinueStill = qRgb(60, 60, 60), Title2Chapter4 = qRgb(140, 60, 100), RootMenu = qRgb(40, 40, 60);
 
-bool near(QRgb a, QRgb b, int tolerance = 24)
+// Disc T opened and played through the pipeline, subpictures drawn. Unpaced
+// runs go as fast as the machine decodes; an infinite still waits for a
+// command either way. Paced runs write their sound at real time.
+struct Run : testing::PipelineRun
 {
-    return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance
-           && std::abs(qBlue(a) - qBlue(b)) <= tolerance;
-}
-
-// Background sample: stored (100, 300), clear of every label and button.
-QRgb background(const QImage &image)
-{
-    return image.pixel(int(image.width() * 100.0 / 720), int(image.height() * 300.0 / 576));
-}
-
-class RecordingOutput : public video::ImageOutput
-{
-public:
-    struct Picture
+    explicit Run(bool paced, video::VideoOutput *sink = nullptr, const QString &wav = {})
+        : PipelineRun(discT(), {.paced = paced,
+                                .sink = sink,
+                                .wav = wav,
+                                .wavPacing = paced ? WavFileOutput::Pacing::RealTime : WavFileOutput::Pacing::None,
+                                .overlay = true})
     {
-        std::int64_t titleMs;
-        int title;
-        QRgb sample;
-        std::chrono::steady_clock::time_point at;
-    };
-    QSize pictureSize(const QSize &displaySize) override { return displaySize; }
-    void present(const video::VideoPicture &p) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_pictures.push_back({p.titleTime90k / 90, p.title, background(p.image), std::chrono::steady_clock::now()});
-    }
-    void clear() override {}
-    void showMessage(const QString &) override {}
-    std::vector<Picture> pictures() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_pictures;
-    }
-    // The first picture near colour after index from; -1 when none.
-    int find(QRgb colour, std::size_t from = 0) const
-    {
-        std::lock_guard lock(m_mutex);
-        for (std::size_t i = from; i < m_pictures.size(); ++i)
-            if (near(m_pictures[i].sample, colour))
-                return int(i);
-        return -1;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<Picture> m_pictures;
-};
-
-// Disc T opened and played through the pipeline. Unpaced runs go as fast as
-// the machine decodes; an infinite still waits for a command either way.
-struct Run : testing::PipelineEventLog
-{
-    std::unique_ptr<nav::DvdNavigator> navigator;
-    RecordingOutput output;
-    core::SubpictureCompositor overlay;
-    std::unique_ptr<AudioPlayer> audio;
-    std::unique_ptr<core::PlaybackPipeline> pipeline;
-
-    Run(bool paced, video::VideoOutput *sink = nullptr, const QString &wav = {})
-    {
-        nav::OpenError error;
-        navigator = nav::DvdNavigator::open(discT(), &error);
-        if (!navigator)
-            return;
-        if (!wav.isEmpty()) {
-            audio = std::make_unique<AudioPlayer>(std::make_unique<WavFileOutput>(
-                wav, paced ? WavFileOutput::Pacing::RealTime : WavFileOutput::Pacing::None));
-            audio->start();
-        }
-        core::PlaybackPipeline::Options options;
-        options.paced = paced;
-        pipeline = std::make_unique<core::PlaybackPipeline>(*navigator, sink ? sink : &output, audio.get(), options,
-                                                            recorder());
-        pipeline->setOverlay(&overlay);
-    }
-    ~Run() { finish(); }
-    // Stops playback and completes the WAV file.
-    void finish()
-    {
-        if (pipeline)
-            pipeline->stop();
-        if (audio)
-            audio->stop();
-    }
-    // Activates the button at (x, y) of the menu whose first picture came
-    // after event index from (a button of the menu before cannot run twice).
-    // Returns the event count just before the button ran, -1 on failure.
-    int press(std::size_t from, int x, int y) const
-    {
-        if (waitEvent(Kind::FirstPicture, from, 8000) < 0)
-            return -1;
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 8000) {
-            const std::size_t count = eventCount();
-            if (pipeline->activateButtonAt(x, y))
-                return int(count);
-            std::this_thread::sleep_for(20ms);
-        }
-        return -1;
     }
 };
 

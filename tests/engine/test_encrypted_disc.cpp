@@ -13,6 +13,7 @@
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/VideoOutput.h"
 #include "engine/video/VideoSurface.h"
+#include "tests/support/EngineInHost.h"
 
 #include <QDir>
 #include <QFile>
@@ -162,12 +163,9 @@ private slots:
     // user sees it; the player is stopped, not stuck.
     void theVideoWindowSaysWhy()
     {
-        QWidget host;
-        host.resize(720, 576);
-        host.show();
-        auto *engine = new PlaybackEngine(&host);
-        engine->Move(0, 0, 720, 576);
-        auto *surface = static_cast<video::VideoSurface *>(engine->surface());
+        testing::EngineInHost setup;
+        PlaybackEngine *engine = setup.engine;
+        video::VideoSurface *surface = setup.surface;
         engine->setDVDDirectory(m_disc);
         engine->Render(0);
         engine->PlayTitle(1);

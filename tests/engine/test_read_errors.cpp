@@ -15,6 +15,7 @@
 #include "engine/nav/DvdNavigator.h"
 #include "engine/video/VideoOutput.h"
 #include "engine/video/VideoSurface.h"
+#include "tests/support/EngineInHost.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -258,12 +259,9 @@ private slots:
     void theVideoWindowNotesTheSkip()
     {
         const FailingSectors failing("VTS_01_1.VOB", 1500, 1550);
-        QWidget host;
-        host.resize(720, 576);
-        host.show();
-        auto *engine = new PlaybackEngine(&host);
-        engine->Move(0, 0, 720, 576);
-        auto *surface = static_cast<video::VideoSurface *>(engine->surface());
+        testing::EngineInHost setup;
+        PlaybackEngine *engine = setup.engine;
+        video::VideoSurface *surface = setup.surface;
         engine->setDVDDirectory(DiscA);
         engine->Render(0);
         engine->PlayTitleAtTime(1, QStringLiteral("00:00:14:00"));

@@ -17,6 +17,7 @@ extern "C" {
 #include "engine/core/PlaybackEngine.h"
 #include "engine/core/QtEntry.h"
 #include "engine/video/VideoSurface.h"
+#include "tests/support/EngineInHost.h"
 
 #include <QtTest>
 #include <cstring>
@@ -137,15 +138,11 @@ private slots:
 
     void menuAndChaptersOnASlowDriveNeverStallTheWindows()
     {
-        QWidget host;
-        host.resize(720, 576);
-        host.show();
-        auto *engine = new PlaybackEngine(&host);
-        engine->Move(0, 0, 720, 576);
-        QWidget *surface = engine->surface();
+        testing::EngineInHost setup;
+        PlaybackEngine *engine = setup.engine;
+        QWidget *surface = setup.surface;
         int pictures = 0;
-        QObject::connect(static_cast<video::VideoSurface *>(surface), &video::VideoSurface::pictureShown,
-                         [&] { ++pictures; });
+        QObject::connect(setup.surface, &video::VideoSurface::pictureShown, [&] { ++pictures; });
 
         StallMeter meter;
         meter.start();
@@ -243,14 +240,10 @@ private slots:
                      qEnvironmentVariableIntValue("VELMORA_SHIM_DELAY_MS"));
         });
         setDelay(0, 0); // the one slow read is the one we stop in
-        QWidget host;
-        host.resize(720, 576);
-        host.show();
-        auto *engine = new PlaybackEngine(&host);
-        engine->Move(0, 0, 720, 576);
+        testing::EngineInHost setup;
+        PlaybackEngine *engine = setup.engine;
         int pictures = 0;
-        QObject::connect(static_cast<video::VideoSurface *>(engine->surface()), &video::VideoSurface::pictureShown,
-                         [&] { ++pictures; });
+        QObject::connect(setup.surface, &video::VideoSurface::pictureShown, [&] { ++pictures; });
         engine->setDVDDirectory(discA());
         engine->PlayTitle(1); // a title reads on; the menu is a still
         QTRY_VERIFY_WITH_TIMEOUT(pictures > 0, 30000);

@@ -15,12 +15,14 @@
 #include "engine/video/VideoOutput.h"
 #include "tests/support/PipelineEventLog.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 
 #include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace velmora::testing {
@@ -83,6 +85,15 @@ public:
         std::lock_guard lock(m_mutex);
         return m_last;
     }
+    // The first picture near colour after index from; -1 when none.
+    int find(QRgb colour, std::size_t from = 0) const
+    {
+        std::lock_guard lock(m_mutex);
+        for (std::size_t i = from; i < m_pictures.size(); ++i)
+            if (near(m_pictures[i].sample, colour))
+                return int(i);
+        return -1;
+    }
 
 private:
     mutable std::mutex m_mutex;
@@ -137,6 +148,23 @@ struct PipelineRun : PipelineEventLog
             pipeline->stop();
         if (audio)
             audio->stop();
+    }
+    // Activates the button at (x, y) of the menu whose first picture came
+    // after event index from (a button of the menu before cannot run twice).
+    // Returns the event count just before the button ran, -1 on failure.
+    int press(std::size_t from, int x, int y) const
+    {
+        if (waitEvent(Kind::FirstPicture, from, 8000) < 0)
+            return -1;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 8000) {
+            const std::size_t count = eventCount();
+            if (pipeline->activateButtonAt(x, y))
+                return int(count);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
     }
 };
 
