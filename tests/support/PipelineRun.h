@@ -56,7 +56,6 @@ public:
         std::int64_t titleMs;
         int title;
         QRgb sample;
-        QSize size;
         std::uint64_t hash;
         std::chrono::steady_clock::time_point at;
     };
@@ -66,7 +65,7 @@ public:
     QSize pictureSize(const QSize &displaySize) override { return displaySize; }
     void present(const video::VideoPicture &p) override
     {
-        Picture rec{p.titleTime90k / 90, p.title, background(p.image, discB), p.image.size(),
+        Picture rec{p.titleTime90k / 90, p.title, background(p.image, discB),
                     keepHash ? video::PngFrameSink::hashImage(p.image) : 0, std::chrono::steady_clock::now()};
         std::lock_guard lock(m_mutex);
         m_pictures.push_back(rec);
