@@ -52,7 +52,19 @@ QRect letterbox(const QSize &picture, const QSize &bounds)
 {
     if (picture.isEmpty() || bounds.isEmpty())
         return {};
-    const QSize fitted = picture.scaled(bounds, Qt::KeepAspectRatio);
+    // A display size is whole pixels while its aspect is not (NTSC 16:9 is
+    // 853 1/3 wide, kept as 854). The fitted side is rounded to the nearest
+    // pixel, and a side that falls short of the bounds by less than one
+    // display pixel's worth is that rounding, not a bar: a 16:9 picture fills
+    // a 16:9 screen instead of leaving its last lines black.
+    const qint64 pw = picture.width(), ph = picture.height(), bw = bounds.width(), bh = bounds.height();
+    QSize fitted = bw * ph <= bh * pw ? QSize(int(bw), int((2 * bw * ph + pw) / (2 * pw)))
+                                      : QSize(int((2 * bh * pw + ph) / (2 * ph)), int(bh));
+    const auto within = [](int fit, int bound, int own) { return bound - fit <= (bound + own - 1) / own; };
+    if (within(fitted.width(), bounds.width(), picture.width()))
+        fitted.setWidth(bounds.width());
+    if (within(fitted.height(), bounds.height(), picture.height()))
+        fitted.setHeight(bounds.height());
     return QRect(QPoint((bounds.width() - fitted.width()) / 2, (bounds.height() - fitted.height()) / 2), fitted);
 }
 

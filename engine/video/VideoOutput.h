@@ -100,7 +100,9 @@ private:
 
 // The display size of a DVD picture: PAL 768x576 / 1024x576, NTSC 640x480 / 854x480.
 QSize displaySizeFor(int codedHeight, bool wide);
-// The largest size of the given aspect that fits inside bounds, centred.
+// The largest size of the given aspect that fits inside bounds, centred; a
+// side within one display pixel of the bounds fills them (no line of black
+// from the display size's rounding).
 QRect letterbox(const QSize &picture, const QSize &bounds);
 
 } // namespace velmora::video

@@ -104,6 +104,8 @@ class TestVideoOutput : public QObject
 private slots:
     void backendChoice_data();
     void backendChoice();
+    void letterboxFillsAMatchingScreen_data();
+    void letterboxFillsAMatchingScreen();
     void openGlMatchesSoftware();
     void softwareCanvasLeavesWidgetsAboveAlone();
     void bandsAreRowsOfTheWholePicture();
@@ -141,6 +143,34 @@ void TestVideoOutput::backendChoice()
     const BackendChoice choice = chooseBackend(setting, renderer);
     QCOMPARE(choice.backend == VideoBackend::OpenGL, opengl);
     QVERIFY(!choice.reason.isEmpty());
+}
+
+void TestVideoOutput::letterboxFillsAMatchingScreen_data()
+{
+    QTest::addColumn<QSize>("display");
+    QTest::addColumn<QSize>("bounds");
+    QTest::addColumn<QRect>("expected");
+    const QSize ntscWide = displaySizeFor(480, true);
+    const QSize palWide = displaySizeFor(576, true);
+    const QSize pal = displaySizeFor(576, false);
+    QTest::newRow("NTSC 16:9 on 1080p") << ntscWide << QSize(1920, 1080) << QRect(0, 0, 1920, 1080);
+    QTest::newRow("NTSC 16:9 on 4K") << ntscWide << QSize(3840, 2160) << QRect(0, 0, 3840, 2160);
+    QTest::newRow("NTSC 16:9 on 720p") << ntscWide << QSize(1280, 720) << QRect(0, 0, 1280, 720);
+    QTest::newRow("PAL 16:9 on 4K") << palWide << QSize(3840, 2160) << QRect(0, 0, 3840, 2160);
+    QTest::newRow("PAL 4:3 pillarboxed on 4K") << pal << QSize(3840, 2160) << QRect(480, 0, 2880, 2160);
+    QTest::newRow("NTSC 16:9 letterboxed on 4:3") << ntscWide << QSize(1024, 768) << QRect(0, 96, 1024, 576);
+    QTest::newRow("16:9 in a window three lines too tall") << palWide << QSize(1024, 579) << QRect(0, 1, 1024, 576);
+}
+
+// A 16:9 disc on a 16:9 screen fills it: the rounding of its display size
+// (NTSC 16:9 is 853 1/3 pixels wide) leaves no line of black, while real
+// bars stay.
+void TestVideoOutput::letterboxFillsAMatchingScreen()
+{
+    QFETCH(QSize, display);
+    QFETCH(QSize, bounds);
+    QFETCH(QRect, expected);
+    QCOMPARE(letterbox(display, bounds), expected);
 }
 
 // The same picture and subtitle through both canvases, side by side in one
