@@ -26,6 +26,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Velmora developers <velmora@velmora.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS libdvd-pkg)
+# libavfilter is loaded with dlopen() (for deinterlacing), so no link shows it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libavfilter${AVFILTER_MAJOR}")
 # What no library link shows dpkg-shlibdeps: ALSA's route to the sound server
 # and a font for the Chinese captions.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2-plugins, fonts-wqy-microhei")

@@ -1,18 +1,17 @@
 #include "VideoDecoder.h"
 
+#include "FilterLibrary.h"
 #include "engine/EngineError.h"
 
 #include <QString>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavfilter/avfilter.h>
-#include <libavfilter/buffersink.h>
-#include <libavfilter/buffersrc.h>
 #include <libavutil/opt.h>
 }
 
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 namespace velmora::video {
@@ -22,7 +21,8 @@ struct CodecCloser { void operator()(AVCodecContext *c) const { avcodec_free_con
 struct ParserCloser { void operator()(AVCodecParserContext *p) const { av_parser_close(p); } };
 struct FrameFree { void operator()(AVFrame *f) const { av_frame_free(&f); } };
 struct PacketFree { void operator()(AVPacket *p) const { av_packet_free(&p); } };
-struct GraphFree { void operator()(AVFilterGraph *g) const { avfilter_graph_free(&g); } };
+// A graph exists only once the library is loaded.
+struct GraphFree { void operator()(AVFilterGraph *g) const { FilterLibrary::get()->graphFree(&g); } };
 } // namespace
 
 struct VideoDecoder::Impl
@@ -60,7 +60,16 @@ struct VideoDecoder::Impl
 
     bool buildGraph(const AVFrame *f)
     {
-        graph.reset(avfilter_graph_alloc());
+        const FilterLibrary *lib = FilterLibrary::get();
+        if (!lib) {
+            static std::once_flag said;
+            std::call_once(said, [] {
+                qWarning("velmora: interlaced pictures are shown without deinterlacing: %s",
+                         qUtf8Printable(FilterLibrary::loadError()));
+            });
+            return false;
+        }
+        graph.reset(lib->graphAlloc());
         source = sink = nullptr;
         if (!graph)
             return false;
@@ -68,17 +77,17 @@ struct VideoDecoder::Impl
         std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=1/90000:pixel_aspect=%d/%d", f->width,
                       f->height, f->format, f->sample_aspect_ratio.num ? f->sample_aspect_ratio.num : 1,
                       f->sample_aspect_ratio.den ? f->sample_aspect_ratio.den : 1);
-        const AVFilter *bwdif = avfilter_get_by_name("bwdif");
-        const AVFilter *yadif = avfilter_get_by_name("yadif");
+        const AVFilter *bwdif = lib->getByName("bwdif");
+        const AVFilter *yadif = lib->getByName("yadif");
         const AVFilter *deint = bwdif ? bwdif : yadif;
         AVFilterContext *deintContext = nullptr;
         // mode 0: one frame out per frame in; parity -1: from the stream; deint 1: interlaced frames only.
         if (!deint
-            || avfilter_graph_create_filter(&source, avfilter_get_by_name("buffer"), "in", args, nullptr, graph.get()) < 0
-            || avfilter_graph_create_filter(&deintContext, deint, "deint", "mode=0:parity=-1:deint=1", nullptr, graph.get()) < 0
-            || avfilter_graph_create_filter(&sink, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, graph.get()) < 0
-            || avfilter_link(source, 0, deintContext, 0) < 0 || avfilter_link(deintContext, 0, sink, 0) < 0
-            || avfilter_graph_config(graph.get(), nullptr) < 0) {
+            || lib->createFilter(&source, lib->getByName("buffer"), "in", args, nullptr, graph.get()) < 0
+            || lib->createFilter(&deintContext, deint, "deint", "mode=0:parity=-1:deint=1", nullptr, graph.get()) < 0
+            || lib->createFilter(&sink, lib->getByName("buffersink"), "out", nullptr, nullptr, graph.get()) < 0
+            || lib->link(source, 0, deintContext, 0) < 0 || lib->link(deintContext, 0, sink, 0) < 0
+            || lib->config(graph.get(), nullptr) < 0) {
             graph.reset();
             source = sink = nullptr;
             return false;
@@ -192,13 +201,14 @@ void VideoDecoder::deliver(AVFrame *frame, const FrameSink &sink)
         sink(frame); // no deinterlacer: the picture is still better shown than lost
         return;
     }
-    if (av_buffersrc_add_frame_flags(d.source, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
+    const FilterLibrary *lib = FilterLibrary::get(); // loaded: the graph is built
+    if (lib->addFrame(d.source, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
         ++m_errors;
         return;
     }
     d.graphHoldsFrames = true;
     AVFrame *out = d.filtered.get();
-    while (av_buffersink_get_frame(d.sink, out) >= 0) {
+    while (lib->getFrame(d.sink, out) >= 0) {
         sink(out);
         av_frame_unref(out);
     }
@@ -209,9 +219,10 @@ void VideoDecoder::drainFilter(const FrameSink &sink)
     Impl &d = *m_impl;
     if (!d.graph)
         return;
-    if (d.graphHoldsFrames && av_buffersrc_add_frame_flags(d.source, nullptr, 0) >= 0) {
+    const FilterLibrary *lib = FilterLibrary::get(); // loaded: the graph is built
+    if (d.graphHoldsFrames && lib->addFrame(d.source, nullptr, 0) >= 0) {
         AVFrame *out = d.filtered.get();
-        while (av_buffersink_get_frame(d.sink, out) >= 0) {
+        while (lib->getFrame(d.sink, out) >= 0) {
             sink(out);
             av_frame_unref(out);
         }

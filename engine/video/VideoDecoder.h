@@ -4,8 +4,9 @@
 //
 // libavcodec's parser cuts the byte stream into pictures however the PES
 // packets split it and carries each packet's time stamp to the picture that
-// starts in it. Interlaced pictures go through libavfilter's bwdif; progressive
-// ones bypass it, so a still menu shows without the filter's one-picture delay.
+// starts in it. Interlaced pictures go through libavfilter's bwdif (the
+// library is loaded by the first of them: FilterLibrary); progressive ones
+// bypass it, so a still menu shows without the filter's one-picture delay.
 //
 // Time stamps are 90 kHz ticks in whatever timeline the caller uses;
 // AV_NOPTS_VALUE where the stream carries none.
