@@ -1,5 +1,6 @@
 #include "engine/nav/CssCheck.h"
 
+#include "engine/LoadedLibrary.h"
 #include "engine/demux/PsDemuxer.h"
 
 #include <QFile>
@@ -8,8 +9,6 @@
 #include <dvdread/dvd_reader.h>
 #include <dvdread/ifo_read.h>
 #include <dvdread/ifo_types.h>
-
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -50,12 +49,7 @@ QString encryptedDiscMessage()
 
 bool cssLibraryLoaded()
 {
-    // RTLD_NOLOAD only looks: it never loads the library itself.
-    void *handle = dlopen("libdvdcss.so.2", RTLD_LAZY | RTLD_NOLOAD);
-    if (!handle)
-        return false;
-    dlclose(handle);
-    return true;
+    return libraryInProcess("libdvdcss.so.2");
 }
 
 TitleAccess checkFirstTitle(const QString &path)

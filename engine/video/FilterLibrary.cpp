@@ -1,5 +1,7 @@
 #include "FilterLibrary.h"
 
+#include "engine/LoadedLibrary.h"
+
 extern "C" {
 #include <libavfilter/version.h>
 #include <libavutil/macros.h>
@@ -75,12 +77,7 @@ QString FilterLibrary::loadError()
 
 bool FilterLibrary::inProcess()
 {
-    // RTLD_NOLOAD only looks: it never loads the library itself.
-    void *handle = dlopen(fileName(), RTLD_LAZY | RTLD_NOLOAD);
-    if (!handle)
-        return false;
-    dlclose(handle);
-    return true;
+    return libraryInProcess(fileName());
 }
 
 } // namespace velmora::video
