@@ -52,7 +52,8 @@ const Loaded &loaded()
                    & resolve(handle, "avfilter_link", f.link, e)
                    & resolve(handle, "avfilter_graph_config", f.config, e)
                    & resolve(handle, "av_buffersrc_add_frame_flags", f.addFrame, e)
-                   & resolve(handle, "av_buffersink_get_frame", f.getFrame, e);
+                   & resolve(handle, "av_buffersink_get_frame", f.getFrame, e)
+                   & resolve(handle, "av_buffersink_get_time_base", f.sinkTimeBase, e);
     });
     return state;
 }

@@ -31,6 +31,7 @@ struct FilterLibrary
     decltype(&avfilter_graph_config) config = nullptr;
     decltype(&av_buffersrc_add_frame_flags) addFrame = nullptr;
     decltype(&av_buffersink_get_frame) getFrame = nullptr;
+    decltype(&av_buffersink_get_time_base) sinkTimeBase = nullptr;
 
     // The library's functions, or null when it cannot be loaded or lacks one
     // of them; then loadError() says why. The answer never changes.

@@ -7,6 +7,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
 }
 
@@ -39,10 +40,24 @@ struct VideoDecoder::Impl
     std::unique_ptr<AVFilterGraph, GraphFree> graph;
     AVFilterContext *source = nullptr;
     AVFilterContext *sink = nullptr;
+    AVRational sinkBase{1, 90000}; // the deinterlacer's output counts in half ticks
     int graphWidth = 0;
     int graphHeight = 0;
     int graphFormat = -1;
     bool graphHoldsFrames = false;
+
+    // Hands every picture the deinterlacer has ready to sink, its time back
+    // in 90 kHz ticks: bwdif and yadif count time in fields, twice as fine.
+    void takeFiltered(const FilterLibrary &lib, const VideoDecoder::FrameSink &to)
+    {
+        AVFrame *out = filtered.get();
+        while (lib.getFrame(sink, out) >= 0) {
+            if (out->pts != AV_NOPTS_VALUE)
+                out->pts = av_rescale_q(out->pts, sinkBase, AVRational{1, 90000});
+            to(out);
+            av_frame_unref(out);
+        }
+    }
 
     void openCodec(int threads)
     {
@@ -92,6 +107,7 @@ struct VideoDecoder::Impl
             source = sink = nullptr;
             return false;
         }
+        sinkBase = lib->sinkTimeBase(sink);
         graphWidth = f->width;
         graphHeight = f->height;
         graphFormat = f->format;
@@ -207,11 +223,7 @@ void VideoDecoder::deliver(AVFrame *frame, const FrameSink &sink)
         return;
     }
     d.graphHoldsFrames = true;
-    AVFrame *out = d.filtered.get();
-    while (lib->getFrame(d.sink, out) >= 0) {
-        sink(out);
-        av_frame_unref(out);
-    }
+    d.takeFiltered(*lib, sink);
 }
 
 void VideoDecoder::drainFilter(const FrameSink &sink)
@@ -220,13 +232,8 @@ void VideoDecoder::drainFilter(const FrameSink &sink)
     if (!d.graph)
         return;
     const FilterLibrary *lib = FilterLibrary::get(); // loaded: the graph is built
-    if (d.graphHoldsFrames && lib->addFrame(d.source, nullptr, 0) >= 0) {
-        AVFrame *out = d.filtered.get();
-        while (lib->getFrame(d.sink, out) >= 0) {
-            sink(out);
-            av_frame_unref(out);
-        }
-    }
+    if (d.graphHoldsFrames && lib->addFrame(d.source, nullptr, 0) >= 0)
+        d.takeFiltered(*lib, sink);
     // A graph that has seen its end takes no more frames: the next one builds anew.
     d.graph.reset();
     d.source = d.sink = nullptr;

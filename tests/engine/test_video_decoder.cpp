@@ -64,17 +64,26 @@ private slots:
         VideoDecoder decoder(VideoDecoder::Options{1, deinterlace});
         int frames = 0;
         int interlacedOut = 0;
+        std::int64_t latest = -1;
         FrameScaler scaler;
         QImage last;
         const auto sink = [&](const AVFrame *f) {
             ++frames;
             interlacedOut += f->interlaced_frame;
+            latest = std::max<std::int64_t>(latest, f->pts);
             last = scaler.scale(f, QSize(768, 576));
         };
-        // In PES-sized pieces, as the demuxer hands them over.
-        for (qsizetype i = 0; i < stream.size(); i += 2025)
+        // In PES-sized pieces, as the demuxer hands them over, each stamped
+        // (90 kHz ticks from 5 s on, one picture's worth apart).
+        constexpr std::int64_t First = 5 * 90000;
+        std::int64_t stamp = First;
+        for (qsizetype i = 0; i < stream.size(); i += 2025, stamp += 3600)
             decoder.decode(reinterpret_cast<const std::uint8_t *>(stream.constData()) + i,
-                           std::size_t(std::min<qsizetype>(2025, stream.size() - i)), -1, -1, sink);
+                           std::size_t(std::min<qsizetype>(2025, stream.size() - i)), stamp, -1, sink);
+        // Pictures keep the time they came with: the deinterlacer's own time
+        // base (fields, twice as fine) never leaks out as doubled times.
+        QVERIFY(latest >= First);
+        QVERIFY2(latest < stamp, qPrintable(QStringLiteral("latest %1, last stamp %2").arg(latest).arg(stamp)));
         const int beforeDrain = frames;
         decoder.drain(sink);
         QCOMPARE(frames, 30);
