@@ -9,7 +9,9 @@
 #include "tests/support/EngineInHost.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,6 +20,31 @@
 
 using namespace velmora;
 using namespace velmora::testing;
+
+namespace {
+// A 4 s NTSC disc coded as interlaced pictures, with a tone, in dir/I; empty
+// when ffmpeg or dvdauthor fails.
+QString authorInterlacedDisc(const QString &dir)
+{
+    const QString mpg = dir + "/i.mpg";
+    const QString disc = dir + "/I";
+    QProcess run;
+    run.start("ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=720x480:rate=30000/1001:duration=4",
+                         "-f", "lavfi", "-i", "sine=frequency=660:sample_rate=48000:duration=4", "-target", "ntsc-dvd",
+                         "-aspect", "16:9", "-flags", "+ilme+ildct", "-top", "1", "-y", mpg});
+    if (!run.waitForFinished(60000) || run.exitCode() != 0)
+        return {};
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VIDEO_FORMAT", "NTSC");
+    run.setProcessEnvironment(env);
+    for (const QStringList &args : {QStringList{"-o", disc, "-t", mpg}, QStringList{"-o", disc, "-T"}}) {
+        run.start("dvdauthor", args);
+        if (!run.waitForFinished(60000) || run.exitCode() != 0)
+            return {};
+    }
+    return disc;
+}
+} // namespace
 
 class TestPlaybackPictures : public QObject
 {
@@ -267,6 +294,30 @@ private slots:
         for (int y = 120; y < 400; ++y) // below the burnt-in captions
             h += white(cx, y);
         QVERIFY2(h > 200 && std::abs(double(w) / h - 1.0) < 0.04, qPrintable(QStringLiteral("%1x%2").arg(w).arg(h)));
+    }
+
+    // Interlaced pictures go through the deinterlacer and still play at the
+    // pace of the sound: their times are the stream's, not the filter's
+    // count of fields (which once froze the picture after half a second).
+    void interlacedDiscPlaysInTime()
+    {
+        if (QStandardPaths::findExecutable("ffmpeg").isEmpty() || QStandardPaths::findExecutable("dvdauthor").isEmpty())
+            QSKIP("needs ffmpeg and dvdauthor");
+        QTemporaryDir dir;
+        const QString disc = authorInterlacedDisc(dir.path());
+        QVERIFY(!disc.isEmpty());
+        PipelineRun run(disc, {.paced = true, .wav = dir.filePath("out.wav"), .wavPacing = WavFileOutput::Pacing::RealTime});
+        QVERIFY(run.pipeline);
+        run.pipeline->start();
+        QTest::qWait(3000);
+        const auto shown = run.output.pictures();
+        run.pipeline->stop();
+        QVERIFY2(shown.size() >= 30, qPrintable(QString::number(shown.size())));
+        // From the first picture to the last, title time runs with the wall clock.
+        const double wallMs = std::chrono::duration<double, std::milli>(shown.back().at - shown.front().at).count();
+        const double titleMs = double(shown.back().titleMs - shown.front().titleMs);
+        QVERIFY2(wallMs > 1500 && std::abs(titleMs / wallMs - 1.0) < 0.25,
+                 qPrintable(QStringLiteral("%1 ms of title in %2 ms").arg(titleMs).arg(wallMs)));
     }
 
     void isoPlaysLikeTheFolder()
