@@ -5,6 +5,7 @@
 #include "engine/EngineError.h"
 #include "engine/core/PlaybackEngine.h"
 #include "tests/support/PipelineRun.h"
+#include "tests/support/ErrorCodeOf.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -465,12 +466,8 @@ private slots:
         // goes on); the title's post command follows it: the root menu.
         run.pipeline->setPaused(true);
         before = run.eventCount();
-        try {
-            run.pipeline->nextChapter();
-            QFAIL("next chapter from the last one");
-        } catch (const EngineError &e) {
-            QCOMPARE(e.code(), ErrorCode::ChapterOutOfRange);
-        }
+        // Next chapter from the last one.
+        QCOMPARE(testing::errorCodeOf([&] { run.pipeline->nextChapter(); }), ErrorCode::ChapterOutOfRange);
         run.pipeline->setPaused(false);
         const int menu = run.waitEvent(Kind::TitleChange, before, 8000,
                                        [](const core::PipelineEvent &e) { return e.title == 0; });

@@ -8,6 +8,7 @@
 #include "engine/video/VideoSurface.h"
 #include "tests/support/AuthoredDiscs.h"
 #include "tests/support/EngineInHost.h"
+#include "tests/support/ErrorCodeOf.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -185,12 +186,8 @@ private slots:
         QWidget host;
         DvdEngine *engine = createPlaybackEngine(&host);
         engine->setDVDDirectory(path);
-        try {
-            engine->Play();
-            QFAIL("played a source that is no DVD");
-        } catch (const EngineError &e) {
-            QCOMPARE(e.code(), code);
-        }
+        // A source that is no DVD does not play.
+        QCOMPARE(errorCodeOf([&] { engine->Play(); }), code);
         auto *surface = qobject_cast<video::VideoSurface *>(engine->surface());
         const QString expected = (code == ErrorCode::NoDisc ? QStringLiteral("No DVD found in ") : QStringLiteral("Cannot read ")) + path;
         QCOMPARE(surface->message(), expected);
@@ -252,23 +249,15 @@ private slots:
         engine->setDVDDirectory(discB());
         engine->Play();
         QTRY_COMPARE_WITH_TIMEOUT(engine->CurrentTitle(), 1, 5000);
-        try {
-            engine->Eject();
-            QFAIL("a folder ejected");
-        } catch (const EngineError &e) {
-            QCOMPARE(e.code(), ErrorCode::DeviceError);
-        }
+        // A folder cannot be ejected.
+        QCOMPARE(errorCodeOf([&] { engine->Eject(); }), ErrorCode::DeviceError);
         QVERIFY(engine->isPlaying()); // a refused eject leaves playback alone
         engine->Stop();
         engine->setDVDDirectory(isoA());
         QVERIFY_THROWS_EXCEPTION(EngineError, engine->Eject());
         engine->setDVDDirectory(QDir::temp().filePath("no-such-drive-here"));
-        try {
-            engine->Eject();
-            QFAIL("a missing drive ejected");
-        } catch (const EngineError &e) {
-            QCOMPARE(e.code(), ErrorCode::NoDisc);
-        }
+        // Nor a drive that is not there.
+        QCOMPARE(errorCodeOf([&] { engine->Eject(); }), ErrorCode::NoDisc);
     }
 
     // Last: it leaves a thread spinning inside libdvdnav for the rest of the run.

@@ -7,6 +7,7 @@
 #include "engine/video/VideoSurface.h"
 #include "tests/support/AuthoredDiscs.h"
 #include "tests/support/EngineInHost.h"
+#include "tests/support/ErrorCodeOf.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -132,19 +133,11 @@ private slots:
         // In the main menu: not in a title.
         run.pipeline->start();
         QVERIFY(run.waitEvent(core::PipelineEvent::Kind::FirstPicture, 0, 5000) >= 0);
-        try {
-            run.pipeline->playAtTime(90000);
-            QFAIL("time search in a menu");
-        } catch (const EngineError &e) {
-            QCOMPARE(e.code(), ErrorCode::NotInTitle);
-        }
+        // Time search in a menu.
+        QCOMPARE(errorCodeOf([&] { run.pipeline->playAtTime(90000); }), ErrorCode::NotInTitle);
         run.pipeline->playTitle(1);
-        try {
-            run.pipeline->playAtTime(40 * 90000);
-            QFAIL("time search past the end");
-        } catch (const EngineError &e) {
-            QCOMPARE(e.code(), ErrorCode::TimeOutOfRange);
-        }
+        // Time search past the end.
+        QCOMPARE(errorCodeOf([&] { run.pipeline->playAtTime(40 * 90000); }), ErrorCode::TimeOutOfRange);
     }
 
     void chapterSkipsLandOnTheChapterStart()
@@ -173,12 +166,8 @@ private slots:
 
         run.pipeline->playChapter(1, 4);
         QTRY_COMPARE_WITH_TIMEOUT(run.pipeline->shown().chapter, 4, 5000);
-        try {
-            run.pipeline->nextChapter();
-            QFAIL("next chapter from the last one");
-        } catch (const EngineError &e) {
-            QCOMPARE(e.code(), ErrorCode::ChapterOutOfRange);
-        }
+        // Next chapter from the last one.
+        QCOMPARE(errorCodeOf([&] { run.pipeline->nextChapter(); }), ErrorCode::ChapterOutOfRange);
     }
 
     void titleTwoHoldsItsStillThenReturnsToTheMenu()
@@ -396,12 +385,7 @@ private slots:
         QCOMPARE(engine->CurrentChapter(), 2);
 
         for (const QString &bad : {QStringLiteral("00:00:25:00"), QStringLiteral("junk"), QStringLiteral("00:00:15")}) {
-            try {
-                engine->PlayAtTime(bad);
-                QFAIL(qPrintable(bad));
-            } catch (const EngineError &e) {
-                QCOMPARE(e.code(), ErrorCode::TimeOutOfRange);
-            }
+            QVERIFY2(errorCodeOf([&] { engine->PlayAtTime(bad); }) == ErrorCode::TimeOutOfRange, qPrintable(bad));
         }
 
         // Pause holds the time; Play resumes.
@@ -420,12 +404,8 @@ private slots:
         QVERIFY2(stopTimer.elapsed() < 200, qPrintable(QString::number(stopTimer.elapsed())));
         QTRY_COMPARE_WITH_TIMEOUT(reset.count(), 1, 1000);
         QCOMPARE(engine->CurrentTitle(), 0);
-        try {
-            engine->PlayNextChapter();
-            QFAIL("chapter skip while stopped");
-        } catch (const EngineError &e) {
-            QCOMPARE(e.code(), ErrorCode::NotInTitle);
-        }
+        // Chapter skip while stopped.
+        QCOMPARE(errorCodeOf([&] { engine->PlayNextChapter(); }), ErrorCode::NotInTitle);
     }
 
     void surfaceLetterboxesThePicture()
@@ -501,12 +481,7 @@ private slots:
         QVERIFY2(std::abs(rate(times) - 2) < 0.6, qPrintable(QString::number(rate(times))));
 
         for (double bad : {3.0, 0.0, -8.0, 64.0}) {
-            try {
-                engine->PlayForwards(bad);
-                QFAIL(qPrintable(QString::number(bad)));
-            } catch (const EngineError &e) {
-                QCOMPARE(e.code(), ErrorCode::InvalidArgument);
-            }
+            QVERIFY2(errorCodeOf([&] { engine->PlayForwards(bad); }) == ErrorCode::InvalidArgument, qPrintable(QString::number(bad)));
         }
         QVERIFY_THROWS_EXCEPTION(EngineError, engine->PlayBackwards(1.5));
 
