@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QLoggingCategory>
+#include <QMetaObject>
 #include <QThreadPool>
 
 #include <dvdread/dvd_reader.h>
@@ -58,8 +59,15 @@ void DiscIdentity::start(const QString &path)
     connect(relay, &Relay::done, this, [this, generation](const QString &id) { finished(generation, id); });
     QThreadPool::globalInstance()->start([relay, path] {
         const QString id = readDiscId(path);
-        emit relay->done(id);
-        relay->deleteLater();
+        // Handed to the UI thread as a posted call, as every other result
+        // of a worker is: the relay signals there, and goes there.
+        QMetaObject::invokeMethod(
+            relay,
+            [relay, id] {
+                emit relay->done(id);
+                relay->deleteLater();
+            },
+            Qt::QueuedConnection);
     });
 }
 
